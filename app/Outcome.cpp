@@ -1,0 +1,62 @@
+#include "app/Outcome.h"
+
+#include "app/CommandLine.h"
+#include "image/Image.h"
+#include "target/Download.h"
+
+#include <cstdio>
+
+namespace
+{
+
+const char* const OkBanner[] = {
+    "\n           OOOOOO       K    K", "\n           O    O       K   K",
+    "\n           O    O       K  K",   "\n           O    O       KKK",
+    "\n           O    O       K  K",   "\n           O    O       K   K",
+    "\n           OOOOOO       K    K",
+};
+
+const char* const NgBanner[] = {
+    "\n           N    N       GGGGGGG", "\n           NN   N       G     G",
+    "\n           N N  N       G      ", "\n           N  N N       G  GGGG",
+    "\n           N   NN       G     G", "\n           N   NN       G     G",
+    "\n           N    N       GGGGGGG",
+};
+
+} // namespace
+
+void StartUp()
+{
+    printf("Orbelt UART Download Utility.   %s %s\n\n", __DATE__, __TIME__);
+}
+
+void PrintResultBanner(bool ok)
+{
+    printf("\n");
+    for (const char* line : ok ? OkBanner : NgBanner)
+    {
+        printf("%s", line);
+    }
+    printf("\n");
+}
+
+void PrintVerdict(bool ok)
+{
+    printf("%s", ok ? "\nFirmware upgraded, press any key to continue"
+                    : "\nError encountered, press any key to continue");
+}
+
+bool RunFromArguments(int argc, char** argv)
+{
+    const char* fileName = nullptr;
+    if (!ParseArguments(argc, argv, &fileName))
+    {
+        return false;
+    }
+    if (fileName == nullptr)
+    {
+        printf("missing file name\n");
+        return false;
+    }
+    return LoadImage(fileName) && RunDownload();
+}

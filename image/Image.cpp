@@ -1,0 +1,57 @@
+#include "image/Image.h"
+
+#include <cstdio>
+#include <cstring>
+#include <sys/stat.h>
+
+unsigned char ImageBuffer[ImageCapacity];
+int ImageLength = 0;
+
+const unsigned char ImageKey[ImageKeyLength] = {
+    0x5A, 0xC3, 0x17, 0x8E, 0x29, 0xF4, 0x6B, 0xD0, 0x3C, 0x91, 0xE7, 0x42, 0xB8, 0x0D, 0x76, 0xAF,
+    0x13, 0x6E, 0xD9, 0x24, 0x85, 0xFA, 0x4F, 0xB2, 0x67, 0x0C, 0xA1, 0x38, 0xDE, 0x53, 0x9B, 0xE0,
+};
+
+void ApplyImageKey(unsigned char* data, size_t length)
+{
+    for (size_t i = 0; i < length; ++i)
+    {
+        data[i] ^= ImageKey[i % ImageKeyLength];
+    }
+}
+
+void DescrambleImage()
+{
+    ApplyImageKey(ImageBuffer, sizeof ImageBuffer);
+}
+
+// Only regular files are images: opening a FIFO could wait forever for a writer, and a
+// directory opens on some systems but has no bytes.
+static bool IsRegularFile(const char* path)
+{
+    struct stat status;
+    return stat(path, &status) == 0 && (status.st_mode & S_IFMT) == S_IFREG;
+}
+
+bool LoadImage(const char* path)
+{
+    memset(ImageBuffer, 0, sizeof ImageBuffer);
+    FILE* file = IsRegularFile(path) ? fopen(path, "rb") : nullptr;
+    if (file == nullptr)
+    {
+        printf("File not found\n");
+        return false;
+    }
+    size_t length = fread(ImageBuffer, 1, sizeof ImageBuffer, file);
+    bool readFailed = ferror(file) != 0;
+    fclose(file);
+    if (readFailed)
+    {
+        // A partly read image must never reach the flash.
+        printf("File read error\n");
+        return false;
+    }
+    ImageLength = static_cast<int>(length);
+    DescrambleImage();
+    return true;
+}

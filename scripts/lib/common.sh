@@ -1,0 +1,33 @@
+# Shared by the scripts in scripts/: dependency installation and the standard build.
+
+# Debian packages each build needs, checked by the command or file that proves they are there.
+install_dependencies()
+{
+    local missing=()
+    command -v cmake >/dev/null || missing+=(cmake)
+    command -v g++ >/dev/null || missing+=(g++)
+    command -v make >/dev/null || missing+=(make)
+    [ -f /usr/include/gtest/gtest.h ] || missing+=(libgtest-dev)
+    [ -d /usr/src/googletest ] || missing+=(googletest)
+    if [ ${#missing[@]} -gt 0 ]; then
+        apt_install "${missing[@]}"
+    fi
+}
+
+apt_install()
+{
+    echo "Installing: $*"
+    local sudo=""
+    [ "$(id -u)" -eq 0 ] || sudo="sudo"
+    $sudo apt-get update -q >/dev/null
+    DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -q --no-install-recommends "$@" >/dev/null
+}
+
+# configure_and_build DIR [cmake options...]
+configure_and_build()
+{
+    local dir=$1
+    shift
+    cmake -S . -B "$dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo "$@" >/dev/null
+    cmake --build "$dir" -j "$(nproc)"
+}

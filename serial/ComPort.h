@@ -1,0 +1,31 @@
+#pragma once
+
+#include <cstdint>
+
+// One serial port with the fixed settings of the target link. Each platform has its own
+// source file; this header is all the rest of the program sees.
+class CComPort
+{
+  public:
+    // mode has the form "COM3:115200,e,8,1". Returns true once the device has opened.
+    bool Open(const char* mode);
+    // Returns when count bytes have arrived or 1000 ms after the call began.
+    int Read(void* buffer, int count);
+    // Returns when all bytes are handed over or 5000 ms after the call began.
+    int Write(const void* buffer, int count);
+    // 0: bytes waiting to be read, 1: bytes waiting to be sent,
+    // 2: modem lines (bit 0 CTS, 1 DSR, 2 RING, 3 carrier), anything else 0.
+    uint32_t QueryStatus(int kind);
+    bool PurgeInput();
+    bool Close();
+
+  private:
+    // A file descriptor on POSIX, a HANDLE on Windows; -1 is invalid on both.
+    intptr_t Handle = -1;
+};
+
+extern CComPort TargetPort;
+
+const int ReadTimeoutMs = 1000;
+const int WriteTimeoutMs = 5000;
+const int PortQueueSize = 8192;

@@ -1,0 +1,331 @@
+#include "serial/ComPort.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <fcntl.h>
+#include <linux/serial.h>
+#include <poll.h>
+#include <strings.h>
+#include <sys/file.h>
+#include <sys/ioctl.h>
+#include <termios.h>
+#include <unistd.h>
+
+CComPort TargetPort;
+
+namespace
+{
+
+struct LineSettings
+{
+    speed_t Speed;
+    tcflag_t Parity;   // PARENB and PARODD bits
+    tcflag_t DataBits; // CS5 to CS8
+    bool TwoStopBits;
+};
+
+struct BaudRate
+{
+    long Rate;
+    speed_t Speed;
+};
+
+const BaudRate BaudRates[] = {
+    {1200, B1200},     {2400, B2400},     {4800, B4800},     {9600, B9600},
+    {19200, B19200},   {38400, B38400},   {57600, B57600},   {115200, B115200},
+    {230400, B230400}, {460800, B460800}, {921600, B921600},
+};
+
+bool ParseSpeed(const char* token, speed_t& speed)
+{
+    long rate = token != nullptr ? strtol(token, nullptr, 10) : 0;
+    for (const BaudRate& baud : BaudRates)
+    {
+        if (baud.Rate == rate)
+        {
+            speed = baud.Speed;
+            return true;
+        }
+    }
+    return false;
+}
+
+bool ParseParity(const char* token, tcflag_t& parity)
+{
+    if (token == nullptr || token[1] != '\0')
+    {
+        return false;
+    }
+    switch (token[0] | 0x20)
+    {
+    case 'n':
+        parity = 0;
+        return true;
+    case 'e':
+        parity = PARENB;
+        return true;
+    case 'o':
+        parity = PARENB | PARODD;
+        return true;
+    default:
+        return false;
+    }
+}
+
+bool ParseDataBits(const char* token, tcflag_t& dataBits)
+{
+    const tcflag_t sizes[] = {CS5, CS6, CS7, CS8};
+    if (token == nullptr || token[0] < '5' || token[0] > '8' || token[1] != '\0')
+    {
+        return false;
+    }
+    dataBits = sizes[token[0] - '5'];
+    return true;
+}
+
+bool ParseStopBits(const char* token, bool& twoStopBits)
+{
+    if (token == nullptr || (strcmp(token, "1") != 0 && strcmp(token, "2") != 0))
+    {
+        return false;
+    }
+    twoStopBits = token[0] == '2';
+    return true;
+}
+
+// Splits "COM3:115200,e,8,1" into the port token and the line settings.
+bool ParseMode(const char* mode, char* port, size_t portSize, LineSettings& line)
+{
+    char work[40];
+    snprintf(work, sizeof work, "%s", mode);
+    char* rest = nullptr;
+    const char* token = strtok_r(work, ":, ", &rest);
+    if (token == nullptr || strncasecmp(token, "COM", 3) != 0)
+    {
+        return false;
+    }
+    snprintf(port, portSize, "%s", token + 3);
+    return ParseSpeed(strtok_r(nullptr, ":, ", &rest), line.Speed) &&
+           ParseParity(strtok_r(nullptr, ":, ", &rest), line.Parity) &&
+           ParseDataBits(strtok_r(nullptr, ":, ", &rest), line.DataBits) &&
+           ParseStopBits(strtok_r(nullptr, ":, ", &rest), line.TwoStopBits);
+}
+
+// COMn is the device named by ORBELT_COMn, or else /dev/ttyS(n-1).
+bool DevicePath(const char* number, char* path, size_t pathSize)
+{
+    char* end = nullptr;
+    long n = strtol(number, &end, 10);
+    if (end == number || *end != '\0' || n < 1 || n > 9999)
+    {
+        return false;
+    }
+    char variable[32];
+    snprintf(variable, sizeof variable, "ORBELT_COM%ld", n);
+    const char* mapped = getenv(variable);
+    if (mapped != nullptr && mapped[0] != '\0')
+    {
+        snprintf(path, pathSize, "%s", mapped);
+    }
+    else
+    {
+        snprintf(path, pathSize, "/dev/ttyS%ld", n - 1);
+    }
+    return true;
+}
+
+// Exclusive use: another process must not interleave bytes with ours on the same line.
+bool TakeExclusive(int fd)
+{
+    if (!isatty(fd) || flock(fd, LOCK_EX | LOCK_NB) != 0)
+    {
+        return false;
+    }
+    ioctl(fd, TIOCEXCL);
+    return true;
+}
+
+void ApplyLineSettings(int fd, const LineSettings& line)
+{
+    struct termios tio;
+    if (tcgetattr(fd, &tio) != 0)
+    {
+        return;
+    }
+    cfmakeraw(&tio);
+    tio.c_iflag &= ~(IXON | IXOFF | IXANY | INPCK | PARMRK | IGNPAR);
+    tio.c_cflag &= ~(CSIZE | PARENB | PARODD | CSTOPB | CRTSCTS);
+    tio.c_cflag |= line.DataBits | line.Parity | CLOCAL | CREAD;
+    if (line.TwoStopBits)
+    {
+        tio.c_cflag |= CSTOPB;
+    }
+    tio.c_cc[VMIN] = 0;
+    tio.c_cc[VTIME] = 0;
+    cfsetispeed(&tio, line.Speed);
+    cfsetospeed(&tio, line.Speed);
+    tcsetattr(fd, TCSANOW, &tio);
+
+    int lines = TIOCM_DTR | TIOCM_RTS;
+    ioctl(fd, TIOCMBIS, &lines);
+}
+
+// USB adapters otherwise hold every reply back for their latency timer.
+void RequestLowLatency(int fd)
+{
+    struct serial_struct serial;
+    if (ioctl(fd, TIOCGSERIAL, &serial) == 0)
+    {
+        serial.flags |= ASYNC_LOW_LATENCY;
+        ioctl(fd, TIOCSSERIAL, &serial);
+    }
+}
+
+long long NowMs()
+{
+    struct timespec now;
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    return now.tv_sec * 1000LL + now.tv_nsec / 1000000;
+}
+
+// Waits for events until deadlineMs; false when the time is up or the device is gone.
+bool WaitFor(int fd, short events, long long deadlineMs)
+{
+    for (;;)
+    {
+        // One millisecond extra so that a truncated clock never ends the wait early.
+        long long left = deadlineMs - NowMs() + 1;
+        if (left <= 1)
+        {
+            return false;
+        }
+        struct pollfd entry = {fd, events, 0};
+        int ready = poll(&entry, 1, static_cast<int>(left));
+        if (ready < 0 && errno == EINTR)
+        {
+            continue;
+        }
+        if (ready <= 0)
+        {
+            return false;
+        }
+        return (entry.revents & events) != 0;
+    }
+}
+
+} // namespace
+
+bool CComPort::Open(const char* mode)
+{
+    char number[40];
+    LineSettings line;
+    char path[512];
+    if (!ParseMode(mode, number, sizeof number, line) || !DevicePath(number, path, sizeof path))
+    {
+        return false;
+    }
+    int fd = open(path, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0)
+    {
+        Handle = -1;
+        return false;
+    }
+    if (!TakeExclusive(fd))
+    {
+        close(fd);
+        Handle = -1;
+        return false;
+    }
+    Handle = fd;
+    ApplyLineSettings(fd, line);
+    RequestLowLatency(fd);
+    tcflush(fd, TCIOFLUSH);
+    return true;
+}
+
+int CComPort::Read(void* buffer, int count)
+{
+    long long deadline = NowMs() + ReadTimeoutMs;
+    char* bytes = static_cast<char*>(buffer);
+    int done = 0;
+    while (done < count)
+    {
+        ssize_t n = read(static_cast<int>(Handle), bytes + done, count - done);
+        if (n > 0)
+        {
+            done += static_cast<int>(n);
+        }
+        else if (n < 0 && errno == EINTR)
+        {
+            continue;
+        }
+        else if (n == 0 || errno != EAGAIN || !WaitFor(static_cast<int>(Handle), POLLIN, deadline))
+        {
+            break;
+        }
+    }
+    return done;
+}
+
+int CComPort::Write(const void* buffer, int count)
+{
+    long long deadline = NowMs() + WriteTimeoutMs;
+    const char* bytes = static_cast<const char*>(buffer);
+    int done = 0;
+    while (done < count)
+    {
+        ssize_t n = write(static_cast<int>(Handle), bytes + done, count - done);
+        if (n > 0)
+        {
+            done += static_cast<int>(n);
+        }
+        else if (n < 0 && errno == EINTR)
+        {
+            continue;
+        }
+        else if (n == 0 || errno != EAGAIN ||
+                 !WaitFor(static_cast<int>(Handle), POLLOUT, deadline))
+        {
+            break;
+        }
+    }
+    return done;
+}
+
+uint32_t CComPort::QueryStatus(int kind)
+{
+    int fd = static_cast<int>(Handle);
+    int value = 0;
+    switch (kind)
+    {
+    case 0:
+        return ioctl(fd, FIONREAD, &value) == 0 ? static_cast<uint32_t>(value) : 0;
+    case 1:
+        return ioctl(fd, TIOCOUTQ, &value) == 0 ? static_cast<uint32_t>(value) : 0;
+    case 2:
+        if (ioctl(fd, TIOCMGET, &value) != 0)
+        {
+            return 0;
+        }
+        return ((value & TIOCM_CTS) ? 1u : 0u) | ((value & TIOCM_DSR) ? 2u : 0u) |
+               ((value & TIOCM_RNG) ? 4u : 0u) | ((value & TIOCM_CAR) ? 8u : 0u);
+    default:
+        return 0;
+    }
+}
+
+bool CComPort::PurgeInput()
+{
+    tcflush(static_cast<int>(Handle), TCIFLUSH);
+    return true;
+}
+
+bool CComPort::Close()
+{
+    close(static_cast<int>(Handle));
+    Handle = -1;
+    return true;
+}

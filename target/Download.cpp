@@ -1,0 +1,175 @@
+#include "target/Download.h"
+
+#include "app/Settings.h"
+#include "image/Image.h"
+#include "serial/ComPort.h"
+#include "target/Clock.h"
+#include "target/TargetLink.h"
+
+#include <cstdio>
+
+namespace
+{
+
+struct BusCycle
+{
+    int Address;
+    unsigned char Value;
+};
+
+// AMD-style command sequences, sent one write cycle each.
+const BusCycle ChipEraseCycles[] = {
+    {0x555, 0xAA}, {0x2AA, 0x55}, {0x555, 0x80}, {0x555, 0xAA}, {0x2AA, 0x55}, {0x555, 0x10},
+};
+const BusCycle EnterBypassCycles[] = {{0x555, 0xAA}, {0x2AA, 0x55}, {0x555, 0x20}};
+const BusCycle LeaveBypassCycles[] = {{0x333, 0x90}, {0x333, 0xF0}};
+
+const unsigned char ErasedByte = 0xFF;
+
+template <size_t Count> bool SendCycles(const BusCycle (&cycles)[Count])
+{
+    for (const BusCycle& cycle : cycles)
+    {
+        if (!WriteTargetCycle(cycle.Address, cycle.Value))
+        {
+            return false;
+        }
+    }
+    return true;
+}
+
+void PrintStageLabel(const char* label)
+{
+    printf("%-20s", label);
+}
+
+void PrintProgress(int offset)
+{
+    printf("\b\b\b\b\b%3d %s", static_cast<int>(offset * 100LL / ImageLength), "%");
+}
+
+void PrintStageDone()
+{
+    printf("\b\b\b\b\b%3d %s\n", 100, "%");
+}
+
+void PrintErrorMarker()
+{
+    printf("\b\b\b\b\b\b Error\n");
+}
+
+using BlockTransaction = bool (*)(int address, const unsigned char* data, int length);
+
+// Runs one stage's transaction over the image in blocks, drawing the progress figures.
+bool ForEachBlock(BlockTransaction transaction)
+{
+    for (int offset = 0; offset < ImageLength; offset += BlockSize)
+    {
+        PrintProgress(offset);
+        if (!transaction(offset, ImageBuffer + offset, BlockSize))
+        {
+            return false;
+        }
+    }
+    PrintStageDone();
+    return true;
+}
+
+// Polls address 0 until the chip reads erased, drawing a "+" per poll.
+bool AwaitErased()
+{
+    int poll = 0;
+    for (; poll < ErasePollLimit; ++poll)
+    {
+        printf("+");
+        unsigned char value = 0;
+        if (!ReadTargetByte(0, value))
+        {
+            return false;
+        }
+        if (value == ErasedByte)
+        {
+            break;
+        }
+        PauseMilliseconds(ErasePollPauseMs);
+    }
+    for (int mark = 0; mark <= poll; ++mark)
+    {
+        printf("\b \b");
+    }
+    if (poll == ErasePollLimit)
+    {
+        return false;
+    }
+    printf("\b\b\b Ok\n");
+    return true;
+}
+
+bool ProgramImage()
+{
+    PrintStageLabel("Program");
+    return SendCycles(EnterBypassCycles) && ForEachBlock(ProgramBlock) &&
+           SendCycles(LeaveBypassCycles);
+}
+
+bool EraseAndProgram()
+{
+    PrintStageLabel("Erase");
+    if (!EraseChip() || !AwaitErased() || !ProgramImage())
+    {
+        return false;
+    }
+    if (VerifyMode == 1)
+    {
+        PrintStageLabel("Verify");
+        return ForEachBlock(VerifyBlock);
+    }
+    return true;
+}
+
+void PrintElapsed(long start)
+{
+    int elapsed = static_cast<int>(ClockSeconds() - start);
+    printf("Time  %d:%02d\n", elapsed / 60, elapsed % 60);
+}
+
+} // namespace
+
+bool EraseChip()
+{
+    return SendCycles(ChipEraseCycles);
+}
+
+bool VerifyOnly()
+{
+    PrintStageLabel("Verify");
+    if (!ForEachBlock(VerifyBlock))
+    {
+        PrintErrorMarker();
+        return false;
+    }
+    return true;
+}
+
+bool RunDownload()
+{
+    long start = ClockSeconds();
+    char mode[40];
+    snprintf(mode, sizeof mode, "COM%d:115200,e,8,1", PortNumber);
+    if (!TargetPort.Open(mode))
+    {
+        printf("Can't open COM%d\n", PortNumber);
+        return false;
+    }
+    if (VerifyMode == 2)
+    {
+        return VerifyOnly();
+    }
+    bool succeeded = EraseAndProgram();
+    if (!succeeded)
+    {
+        PrintErrorMarker();
+    }
+    PrintElapsed(start);
+    return succeeded;
+}

@@ -1,0 +1,24 @@
+#pragma once
+
+// Host side of the target's byte protocol: 5-byte frames, one flash bus operation each.
+enum TargetCommand : unsigned char
+{
+    CommandRead = 0x00,
+    CommandWriteCycle = 0x80,
+    CommandProgram = 0xC0,
+};
+
+struct TargetFrame
+{
+    unsigned char Bytes[5];
+};
+
+const int VerifyBufferSize = 2048;
+extern unsigned char VerifyBuffer[VerifyBufferSize];
+
+TargetFrame MakeTargetFrame(TargetCommand command, int address, unsigned char data);
+
+bool ReadTargetByte(int address, unsigned char& value);
+bool WriteTargetCycle(int address, unsigned char value);
+bool ProgramBlock(int address, const unsigned char* data, int length);
+bool VerifyBlock(int address, const unsigned char* expected, int length);

@@ -31,3 +31,18 @@ configure_and_build()
     cmake -S . -B "$dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo "$@" >/dev/null
     cmake --build "$dir" -j "$(nproc)"
 }
+
+# Prints the first line a background program writes to FILE, waiting up to 10 s for it.
+wait_for_first_line()
+{
+    local file=$1
+    for _ in $(seq 100); do
+        if [ -s "$file" ] && [ "$(wc -l <"$file")" -ge 1 ]; then
+            head -n 1 "$file"
+            return 0
+        fi
+        sleep 0.1
+    done
+    echo "no output in $file" >&2
+    return 1
+}

@@ -1,0 +1,169 @@
+// Image loading and the key, through LoadImage on real files.
+#include "image/Image.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+namespace fs = std::filesystem;
+
+namespace
+{
+
+class ImageLoading : public ::testing::Test
+{
+  protected:
+    void SetUp() override
+    {
+        const ::testing::TestInfo* test = ::testing::UnitTest::GetInstance()->current_test_info();
+        Folder = fs::temp_directory_path() / (std::string("orbelt-image-") + test->name());
+        fs::remove_all(Folder);
+        fs::create_directories(Folder);
+    }
+    void TearDown() override { fs::remove_all(Folder); }
+
+    std::string WriteFile(const std::string& name, const std::vector<unsigned char>& bytes)
+    {
+        fs::path path = Folder / name;
+        std::ofstream(path, std::ios::binary)
+            .write(reinterpret_cast<const char*>(bytes.data()),
+                   static_cast<std::streamsize>(bytes.size()));
+        return path.string();
+    }
+
+    // Captures what LoadImage prints, through a temporary file standing in for stdout.
+    bool LoadCapturing(const std::string& path, std::string& printed)
+    {
+        ::testing::internal::CaptureStdout();
+        bool loaded = LoadImage(path.c_str());
+        printed = ::testing::internal::GetCapturedStdout();
+        return loaded;
+    }
+
+    fs::path Folder;
+};
+
+std::vector<unsigned char> Pattern(size_t length)
+{
+    std::vector<unsigned char> bytes(length);
+    for (size_t i = 0; i < length; ++i)
+    {
+        bytes[i] = static_cast<unsigned char>(i * 7 + i / 251);
+    }
+    return bytes;
+}
+
+void ExpectKeyPatternFrom(size_t start)
+{
+    for (size_t i = start; i < sizeof ImageBuffer; ++i)
+    {
+        ASSERT_EQ(ImageBuffer[i], ImageKey[i % 32]) << "at " << i;
+    }
+}
+
+} // namespace
+
+TEST(ImageKeyTest, IsNotTrivial)
+{
+    int distinct = 0;
+    for (int i = 0; i < ImageKeyLength; ++i)
+    {
+        distinct += ImageKey[i] != ImageKey[0] ? 1 : 0;
+        EXPECT_NE(ImageKey[i], 0) << "key byte " << i;
+    }
+    EXPECT_GT(distinct, 16);
+}
+
+TEST(ImageKeyTest, DescramblingTwiceRestoresTheBuffer)
+{
+    std::vector<unsigned char> plain = Pattern(sizeof ImageBuffer);
+    std::copy(plain.begin(), plain.end(), ImageBuffer);
+    DescrambleImage();
+    EXPECT_NE(0, memcmp(ImageBuffer, plain.data(), plain.size()));
+    DescrambleImage();
+    EXPECT_EQ(0, memcmp(ImageBuffer, plain.data(), plain.size()));
+}
+
+TEST(ImageKeyTest, KeyRestartsAtEveryChunkStart)
+{
+    // The scrambler works in chunks; each must start with key byte 0.
+    unsigned char zeros[70] = {};
+    ApplyImageKey(zeros, sizeof zeros);
+    for (size_t i = 0; i < sizeof zeros; ++i)
+    {
+        EXPECT_EQ(zeros[i], ImageKey[i % 32]);
+    }
+}
+
+TEST_F(ImageLoading, FortyZeroBytesGiveTheKeyPatternEverywhere)
+{
+    std::string printed;
+    ASSERT_TRUE(LoadCapturing(WriteFile("zeros.bin", std::vector<unsigned char>(40, 0)), printed));
+    EXPECT_EQ(printed, "");
+    EXPECT_EQ(ImageLength, 40);
+    ExpectKeyPatternFrom(0);
+}
+
+TEST_F(ImageLoading, ScrambledFileLoadsAsThePlainImage)
+{
+    std::vector<unsigned char> plain = Pattern(1000);
+    std::vector<unsigned char> scrambled = plain;
+    ApplyImageKey(scrambled.data(), scrambled.size());
+    std::string printed;
+    ASSERT_TRUE(LoadCapturing(WriteFile("image.bin", scrambled), printed));
+    EXPECT_EQ(ImageLength, 1000);
+    EXPECT_EQ(0, memcmp(ImageBuffer, plain.data(), plain.size()));
+    ExpectKeyPatternFrom(1000);
+}
+
+TEST_F(ImageLoading, EmptyFileLoadsWithLengthZero)
+{
+    ImageLength = 77;
+    std::string printed;
+    ASSERT_TRUE(LoadCapturing(WriteFile("empty.bin", {}), printed));
+    EXPECT_EQ(printed, "");
+    EXPECT_EQ(ImageLength, 0);
+    ExpectKeyPatternFrom(0);
+}
+
+TEST_F(ImageLoading, ExactCapacityLoadsWhole)
+{
+    std::vector<unsigned char> plain = Pattern(ImageCapacity);
+    std::vector<unsigned char> scrambled = plain;
+    ApplyImageKey(scrambled.data(), scrambled.size());
+    std::string printed;
+    ASSERT_TRUE(LoadCapturing(WriteFile("full.bin", scrambled), printed));
+    EXPECT_EQ(ImageLength, ImageCapacity);
+    EXPECT_EQ(0, memcmp(ImageBuffer, plain.data(), plain.size()));
+}
+
+TEST_F(ImageLoading, OversizeFileIsCutSilently)
+{
+    std::vector<unsigned char> scrambled = Pattern(ImageCapacity + 1);
+    std::string printed;
+    ASSERT_TRUE(LoadCapturing(WriteFile("over.bin", scrambled), printed));
+    EXPECT_EQ(printed, "");
+    EXPECT_EQ(ImageLength, ImageCapacity);
+    EXPECT_EQ(ImageBuffer[ImageCapacity - 1],
+              static_cast<unsigned char>(scrambled[ImageCapacity - 1] ^ ImageKey[31]));
+}
+
+TEST_F(ImageLoading, MissingFileOrDirectoryIsNotFound)
+{
+    for (const fs::path& path : {Folder / "missing.bin", Folder})
+    {
+        ImageLength = 55;
+        ImageBuffer[5] = 0x99;
+        std::string printed;
+        EXPECT_FALSE(LoadCapturing(path.string(), printed)) << path;
+        EXPECT_EQ(printed, "File not found\n") << path;
+        EXPECT_EQ(ImageLength, 55) << "left as it was";
+        EXPECT_EQ(ImageBuffer[5], 0) << "buffer zero-filled";
+    }
+}

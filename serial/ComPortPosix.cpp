@@ -163,7 +163,9 @@ void ApplyLineSettings(int fd, const LineSettings& line)
     {
         tio.c_cflag |= CSTOPB;
     }
-    tio.c_cc[VMIN] = 0;
+    // With VMIN 0 a read of an empty queue returns 0 like end of file; with 1 and O_NONBLOCK
+    // it fails with EAGAIN, so that 0 keeps meaning the device has hung up.
+    tio.c_cc[VMIN] = 1;
     tio.c_cc[VTIME] = 0;
     cfsetispeed(&tio, line.Speed);
     cfsetospeed(&tio, line.Speed);
@@ -184,6 +186,19 @@ void RequestLowLatency(int fd)
     }
 }
 
+// Started with stdin, stdout or stderr closed, the device would get that descriptor: console
+// text would then be sent to the target and the final key read from the line.
+int AboveStandardStreams(int fd)
+{
+    if (fd < 0 || fd > STDERR_FILENO)
+    {
+        return fd;
+    }
+    int moved = fcntl(fd, F_DUPFD_CLOEXEC, STDERR_FILENO + 1);
+    close(fd);
+    return moved;
+}
+
 long long NowMs()
 {
     struct timespec now;
@@ -191,7 +206,8 @@ long long NowMs()
     return now.tv_sec * 1000LL + now.tv_nsec / 1000000;
 }
 
-// Waits for events until deadlineMs; false when the time is up or the device is gone.
+// Waits for events until deadlineMs; false when the time is up or the device is gone
+// (hang-up or error: an unplugged adapter must not be polled again and again).
 bool WaitFor(int fd, short events, long long deadlineMs)
 {
     for (;;)
@@ -212,7 +228,8 @@ bool WaitFor(int fd, short events, long long deadlineMs)
         {
             return false;
         }
-        return (entry.revents & events) != 0;
+        return (entry.revents & (POLLHUP | POLLERR | POLLNVAL)) == 0 &&
+               (entry.revents & events) != 0;
     }
 }
 
@@ -227,7 +244,7 @@ bool CComPort::Open(const char* mode)
     {
         return false;
     }
-    int fd = open(path, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    int fd = AboveStandardStreams(open(path, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC));
     if (fd < 0)
     {
         Handle = -1;

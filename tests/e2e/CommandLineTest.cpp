@@ -1,0 +1,228 @@
+// The argument walk, image loading and the run outcome, through the real orbelt-dl binary:
+// exact console bytes and exit status.
+#include "tests/e2e/Console.h"
+#include "tests/support/Board.h"
+
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+
+namespace
+{
+
+class CommandLineTest : public ::testing::Test
+{
+  protected:
+    // Runs orbelt-dl in the test's folder, with COM1..COM250 left unmapped except where asked.
+    CProcessResult Run(const std::vector<std::string>& arguments,
+                       std::vector<std::string> environment = {}, EStdin input = EStdin::DevNull,
+                       const std::string& typed = "")
+    {
+        std::vector<std::string> argv{ORBELT_DL_PATH};
+        argv.insert(argv.end(), arguments.begin(), arguments.end());
+        CProcessOptions options;
+        options.Environment = std::move(environment);
+        options.WorkingDirectory = Files.Path();
+        options.Stdin = input;
+        options.StdinText = typed;
+        options.TimeoutSeconds = 20;
+        CProcessResult result = RunProcess(argv, options);
+        EXPECT_TRUE(result.ExitedWith(1)) << result.Describe();
+        return result;
+    }
+
+    // Ports that map to nothing: reaching "Can't open" proves the file loaded and which port
+    // was chosen, without any board.
+    static std::vector<std::string> Unmapped(std::initializer_list<int> ports)
+    {
+        std::vector<std::string> environment;
+        for (int port : ports)
+        {
+            environment.push_back("ORBELT_COM" + std::to_string(port) + "=/nonexistent/tty");
+        }
+        return environment;
+    }
+
+    std::string MakeImage(const std::string& name, size_t length = 100)
+    {
+        EXPECT_TRUE(WriteImageFile(Files.File(name), PlainImage(length)));
+        return name;
+    }
+
+    CTempDirectory Files;
+};
+
+std::string InvalidPort()
+{
+    return "invalid port number\n" + NgEnding;
+}
+
+} // namespace
+
+TEST_F(CommandLineTest, NoArgumentsIsAMissingFileName)
+{
+    CProcessResult result = Run({});
+    EXPECT_EQ(ConsoleBody(result.Out), "missing file name\n" + NgEnding);
+    EXPECT_EQ(result.Err, "");
+}
+
+TEST_F(CommandLineTest, OptionsAloneAreAMissingFileName)
+{
+    EXPECT_EQ(ConsoleBody(Run({"-v", "-p", "3", ""}).Out), "missing file name\n" + NgEnding);
+}
+
+TEST_F(CommandLineTest, PortNumbersOutOfRangeStopTheWalk)
+{
+    // "missing.bin" is never looked at: no "File not found" follows the message.
+    for (const char* value : {"0", "251", "-5", "abc", "", "99999999999", "-99999999999",
+                              "4294967297", "2147483648"})
+    {
+        CProcessResult result = Run({"-p", value, "missing.bin"});
+        EXPECT_EQ(ConsoleBody(result.Out), InvalidPort()) << "-p '" << value << "'";
+    }
+}
+
+TEST_F(CommandLineTest, TrailingPortOptionIsAnInvalidPortNumber)
+{
+    EXPECT_EQ(ConsoleBody(Run({MakeImage("a.bin"), "-p"}).Out), InvalidPort());
+}
+
+TEST_F(CommandLineTest, PortNumbersInRangeAreUsed)
+{
+    std::string image = MakeImage("a.bin");
+    const std::pair<const char*, int> accepted[] = {
+        {"250", 250}, {"1", 1}, {"+7", 7}, {" 12", 12}, {"9xyz", 9}, {"007", 7}};
+    for (const auto& [value, port] : accepted)
+    {
+        CProcessResult result = Run({"-p", value, image}, Unmapped({port}));
+        EXPECT_EQ(ConsoleBody(result.Out),
+                  "Can't open COM" + std::to_string(port) + "\n" + NgEnding)
+            << "-p '" << value << "'";
+    }
+}
+
+TEST_F(CommandLineTest, LaterPortOptionOverridesAnEarlierOne)
+{
+    CProcessResult result = Run({"-p", "3", MakeImage("a.bin"), "-p", "4"}, Unmapped({3, 4}));
+    EXPECT_EQ(ConsoleBody(result.Out), "Can't open COM4\n" + NgEnding);
+}
+
+TEST_F(CommandLineTest, DefaultPortIsCom1)
+{
+    CProcessResult result = Run({MakeImage("a.bin")}, Unmapped({1}));
+    EXPECT_EQ(ConsoleBody(result.Out), "Can't open COM1\n" + NgEnding);
+}
+
+TEST_F(CommandLineTest, FirstFileNameWins)
+{
+    MakeImage("b.bin");
+    EXPECT_EQ(ConsoleBody(Run({"a.bin", "b.bin"}, Unmapped({1})).Out),
+              "File not found\n" + NgEnding);
+    MakeImage("a.bin");
+    EXPECT_EQ(ConsoleBody(Run({"a.bin", "missing.bin"}, Unmapped({1})).Out),
+              "Can't open COM1\n" + NgEnding);
+}
+
+TEST_F(CommandLineTest, EmptyArgumentDoesNotTakeTheFileNamesPlace)
+{
+    EXPECT_EQ(ConsoleBody(Run({"", MakeImage("a.bin")}, Unmapped({1})).Out),
+              "Can't open COM1\n" + NgEnding);
+}
+
+TEST_F(CommandLineTest, OptionsAreCaseSensitive)
+{
+    EXPECT_EQ(ConsoleBody(Run({"-V"}).Out), "File not found\n" + NgEnding);
+    MakeImage("-V");
+    EXPECT_EQ(ConsoleBody(Run({"-V", "-P", "x"}, Unmapped({1})).Out),
+              "Can't open COM1\n" + NgEnding);
+}
+
+TEST_F(CommandLineTest, LongFileNamesAreUsedWhole)
+{
+    // A name that shares its first 79 characters with another file must not open that one.
+    std::string stem(79, 'n');
+    MakeImage(stem);
+    std::string longName = stem + std::string(150, 'x') + ".img";
+    EXPECT_EQ(ConsoleBody(Run({longName}, Unmapped({1})).Out), "File not found\n" + NgEnding);
+    MakeImage(longName);
+    EXPECT_EQ(ConsoleBody(Run({longName}, Unmapped({1})).Out), "Can't open COM1\n" + NgEnding);
+}
+
+TEST_F(CommandLineTest, UnopenableFilesAreNotFound)
+{
+    ASSERT_EQ(mkdir(Files.File("folder").c_str(), 0755), 0);
+    ASSERT_EQ(mkfifo(Files.File("fifo").c_str(), 0644), 0);
+    for (const char* name : {"missing.bin", "folder", "fifo", "/dev/null"})
+    {
+        CProcessResult result = Run({name}, Unmapped({1}));
+        EXPECT_EQ(ConsoleBody(result.Out), "File not found\n" + NgEnding) << name;
+        EXPECT_LT(result.WallSeconds, 5) << name;
+    }
+}
+
+TEST_F(CommandLineTest, EmptyAndOversizeFilesLoad)
+{
+    EXPECT_EQ(ConsoleBody(Run({MakeImage("empty.bin", 0)}, Unmapped({1})).Out),
+              "Can't open COM1\n" + NgEnding);
+    EXPECT_EQ(ConsoleBody(Run({MakeImage("big.bin", 300000)}, Unmapped({1})).Out),
+              "Can't open COM1\n" + NgEnding)
+        << "cut silently";
+}
+
+TEST_F(CommandLineTest, KeyWaitEndsWithoutInput)
+{
+    // A production script may run the tool with stdin closed, at end of file, or fed a key.
+    std::string image = MakeImage("a.bin");
+    Run({image}, Unmapped({1}), EStdin::Closed);
+    Run({image}, Unmapped({1}), EStdin::DevNull);
+    CProcessResult fed = Run({"-p", "0"}, {}, EStdin::Text, "y");
+    EXPECT_EQ(ConsoleBody(fed.Out), InvalidPort());
+}
+
+// The verify options against a real board: which frames go out tells the mode apart.
+class VerifyModeTest : public CommandLineTest
+{
+  protected:
+    std::vector<CBoardFrame> FramesOf(const std::vector<std::string>& arguments)
+    {
+        std::vector<uint8_t> plain = PlainImage(64);
+        std::vector<uint8_t> flash = FlashAfterDownload(plain);
+        EXPECT_TRUE(WriteFileBytes(Files.File("flash.bin"), flash));
+        EXPECT_TRUE(WriteImageFile(Files.File("image.bin"), plain));
+        CBoardProcess board;
+        EXPECT_TRUE(board.Start({"--erase-ms", "0", "--image", Files.File("flash.bin")}));
+        CProcessResult result = Run(arguments, {"ORBELT_COM3=" + board.Device()});
+        EXPECT_TRUE(board.Stop());
+        EXPECT_EQ(ConsoleBody(result.Out).substr(ConsoleBody(result.Out).size() - OkEnding.size()),
+                  OkEnding);
+        return board.TraceFrames();
+    }
+
+    static size_t Count(const std::vector<CBoardFrame>& frames, uint8_t command)
+    {
+        size_t count = 0;
+        for (const CBoardFrame& frame : frames)
+        {
+            count += frame[0] == command ? 1 : 0;
+        }
+        return count;
+    }
+};
+
+TEST_F(VerifyModeTest, OptionOrderDoesNotMatter)
+{
+    std::vector<CBoardFrame> frames = FramesOf({"-p", "3", "image.bin", "-v"});
+    EXPECT_EQ(Count(frames, 0xC0), 64u);
+    EXPECT_EQ(Count(frames, 0x00), 1u + 64) << "one erase poll, then the verify reads";
+}
+
+TEST_F(VerifyModeTest, LaterVerifyOptionWins)
+{
+    std::vector<CBoardFrame> verifyOnly = FramesOf({"-v", "-vo", "-p", "3", "image.bin"});
+    EXPECT_EQ(Count(verifyOnly, 0x00), 64u);
+    EXPECT_EQ(verifyOnly.size(), 64u) << "no erase, no programming";
+
+    std::vector<CBoardFrame> programAndVerify = FramesOf({"-vo", "-v", "-p", "3", "image.bin"});
+    EXPECT_EQ(Count(programAndVerify, 0xC0), 64u);
+    EXPECT_EQ(Count(programAndVerify, 0x00), 1u + 64);
+}

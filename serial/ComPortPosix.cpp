@@ -1,11 +1,13 @@
 #include "serial/ComPort.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
 #include <fcntl.h>
+#include <iterator>
 #include <linux/serial.h>
 #include <poll.h>
 #include <strings.h>
@@ -42,15 +44,15 @@ const BaudRate BaudRates[] = {
 bool ParseSpeed(const char* token, speed_t& speed)
 {
     long rate = token != nullptr ? strtol(token, nullptr, 10) : 0;
-    for (const BaudRate& baud : BaudRates)
+    const BaudRate* found =
+        std::find_if(std::begin(BaudRates), std::end(BaudRates),
+                     [rate](const BaudRate& baud) { return baud.Rate == rate; });
+    if (found == std::end(BaudRates))
     {
-        if (baud.Rate == rate)
-        {
-            speed = baud.Speed;
-            return true;
-        }
+        return false;
     }
-    return false;
+    speed = found->Speed;
+    return true;
 }
 
 bool ParseParity(const char* token, tcflag_t& parity)
@@ -303,8 +305,7 @@ int CComPort::Write(const void* buffer, int count)
         {
             continue;
         }
-        else if (n == 0 || errno != EAGAIN ||
-                 !WaitFor(static_cast<int>(Handle), POLLOUT, deadline))
+        else if (n == 0 || errno != EAGAIN || !WaitFor(static_cast<int>(Handle), POLLOUT, deadline))
         {
             break;
         }

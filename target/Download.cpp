@@ -6,7 +6,9 @@
 #include "target/Clock.h"
 #include "target/TargetLink.h"
 
+#include <algorithm>
 #include <cstdio>
+#include <iterator>
 
 namespace
 {
@@ -26,16 +28,12 @@ const BusCycle LeaveBypassCycles[] = {{0x333, 0x90}, {0x333, 0xF0}};
 
 const unsigned char ErasedByte = 0xFF;
 
+// Stops at the first cycle that is not acknowledged; the rest are not sent.
 template <size_t Count> bool SendCycles(const BusCycle (&cycles)[Count])
 {
-    for (const BusCycle& cycle : cycles)
-    {
-        if (!WriteTargetCycle(cycle.Address, cycle.Value))
-        {
-            return false;
-        }
-    }
-    return true;
+    return std::all_of(std::begin(cycles), std::end(cycles),
+                       [](const BusCycle& cycle)
+                       { return WriteTargetCycle(cycle.Address, cycle.Value); });
 }
 
 void PrintStageLabel(const char* label)

@@ -42,8 +42,8 @@ bool SameFile(const char* first, const char* second)
     {
         return true;
     }
-    return stat(first, &a) == 0 && stat(second, &b) == 0 && a.st_ino != 0 &&
-           a.st_dev == b.st_dev && a.st_ino == b.st_ino;
+    return stat(first, &a) == 0 && stat(second, &b) == 0 && a.st_ino != 0 && a.st_dev == b.st_dev &&
+           a.st_ino == b.st_ino;
 }
 
 int Scramble(const char* inputPath, const char* outputPath, bool force)

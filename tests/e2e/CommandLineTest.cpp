@@ -74,8 +74,8 @@ TEST_F(CommandLineTest, OptionsAloneAreAMissingFileName)
 TEST_F(CommandLineTest, PortNumbersOutOfRangeStopTheWalk)
 {
     // "missing.bin" is never looked at: no "File not found" follows the message.
-    for (const char* value : {"0", "251", "-5", "abc", "", "99999999999", "-99999999999",
-                              "4294967297", "2147483648"})
+    for (const char* value :
+         {"0", "251", "-5", "abc", "", "99999999999", "-99999999999", "4294967297", "2147483648"})
     {
         CProcessResult result = Run({"-p", value, "missing.bin"});
         EXPECT_EQ(ConsoleBody(result.Out), InvalidPort()) << "-p '" << value << "'";
@@ -90,8 +90,8 @@ TEST_F(CommandLineTest, TrailingPortOptionIsAnInvalidPortNumber)
 TEST_F(CommandLineTest, PortNumbersInRangeAreUsed)
 {
     std::string image = MakeImage("a.bin");
-    const std::pair<const char*, int> accepted[] = {
-        {"250", 250}, {"1", 1}, {"+7", 7}, {" 12", 12}, {"9xyz", 9}, {"007", 7}};
+    const std::pair<const char*, int> accepted[] = {{"250", 250}, {"1", 1},    {"+7", 7},
+                                                    {" 12", 12},  {"9xyz", 9}, {"007", 7}};
     for (const auto& [value, port] : accepted)
     {
         CProcessResult result = Run({"-p", value, image}, Unmapped({port}));

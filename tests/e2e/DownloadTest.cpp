@@ -200,22 +200,24 @@ TEST_F(DownloadTest, MissingPortIsReportedWithItsNumber)
 TEST_F(DownloadTest, UnansweredEraseCycleEndsTheRun)
 {
     CProcessResult result = Run({"--stop-after", "2"}, {"-v", "-p", "7", Image(PlainImage(10))});
-    EXPECT_EQ(ConsoleBody(result.Out), "Erase               " + ErrorMarker + "Time  <t>\n" + NgEnding);
+    EXPECT_EQ(ConsoleBody(result.Out),
+              "Erase               " + ErrorMarker + "Time  <t>\n" + NgEnding);
     EXPECT_EQ(Board.TraceFrames().size(), 3u) << "the sequence stops at the unanswered cycle";
 }
 
 TEST_F(DownloadTest, UnansweredErasePollLeavesItsMark)
 {
     CProcessResult result = Run({"--stop-after", "6"}, {"-p", "7", Image(PlainImage(10))});
-    EXPECT_EQ(ConsoleBody(result.Out), "Erase               +" + ErrorMarker + "Time  <t>\n" + NgEnding);
+    EXPECT_EQ(ConsoleBody(result.Out),
+              "Erase               +" + ErrorMarker + "Time  <t>\n" + NgEnding);
 }
 
 TEST_F(DownloadTest, UnansweredBypassCycleFailsTheProgramStage)
 {
     CProcessResult result =
         Run({"--erase-ms", "0", "--stop-after", "8"}, {"-p", "7", Image(PlainImage(10))});
-    EXPECT_EQ(ConsoleBody(result.Out), EraseOkAtFirstPoll + "Program             " +
-                                           ErrorMarker + "Time  <t>\n" + NgEnding);
+    EXPECT_EQ(ConsoleBody(result.Out),
+              EraseOkAtFirstPoll + "Program             " + ErrorMarker + "Time  <t>\n" + NgEnding);
     EXPECT_EQ(Board.TraceFrames().size(), 9u);
 }
 
@@ -289,15 +291,16 @@ TEST_F(DownloadTest, SurplusAfterTheLastVerifyReadWarns)
     std::vector<uint8_t> plain = PlainImage(64);
     CProcessResult result =
         Run({"--erase-ms", "0", "--surplus", "204:3"}, {"-v", "-p", "7", Image(plain)});
-    EXPECT_EQ(ConsoleBody(result.Out),
-              EraseOkAtFirstPoll + StageLine("Program", 64) + "Verify              \b\b\b\b\b  0 %" +
-                  "Prog More\n\b\b\b\b\b100 %\n" + "Time  <t>\n" + OkEnding);
+    EXPECT_EQ(ConsoleBody(result.Out), EraseOkAtFirstPoll + StageLine("Program", 64) +
+                                           "Verify              \b\b\b\b\b  0 %" +
+                                           "Prog More\n\b\b\b\b\b100 %\n" + "Time  <t>\n" +
+                                           OkEnding);
 }
 
 TEST_F(DownloadTest, VanishingBoardEndsTheRunAtOnce)
 {
-    CProcessResult result =
-        Run({"--erase-ms", "0", "--vanish-after", "500"}, {"-v", "-p", "7", Image(PlainImage(4096))});
+    CProcessResult result = Run({"--erase-ms", "0", "--vanish-after", "500"},
+                                {"-v", "-p", "7", Image(PlainImage(4096))});
     EXPECT_EQ(ConsoleBody(result.Out), EraseOkAtFirstPoll + StageUpTo("Program", 4096, 3) +
                                            ErrorMarker + "Time  <t>\n" + NgEnding);
     EXPECT_LT(result.WallSeconds, 3.0);

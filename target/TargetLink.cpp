@@ -73,7 +73,7 @@ bool WriteTargetCycle(int address, unsigned char value)
 bool ProgramBlock(int address, const unsigned char* data, int length)
 {
     // All replies of a block wait in the receive queue until the last frame is out.
-    if (length < 0 || length * ProgramReplyLength > PortQueueSize)
+    if (length < 0 || length > PortQueueSize / ProgramReplyLength)
     {
         return false;
     }

@@ -1,0 +1,156 @@
+// The argument walk over any argv: argument texts are the fuzz input split at NUL bytes.
+#include "app/CommandLine.h"
+#include "app/Settings.h"
+#include "tests/fuzz/FuzzCheck.h"
+
+#include <cctype>
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <vector>
+
+namespace
+{
+
+const size_t MaxArguments = 64;
+
+// The port a -p value names, read the slow and obvious way: -1 when it names none.
+int ExpectedPort(const char* text)
+{
+    const char* p = text;
+    while (isspace(static_cast<unsigned char>(*p)))
+    {
+        ++p;
+    }
+    bool negative = *p == '-';
+    if (*p == '-' || *p == '+')
+    {
+        ++p;
+    }
+    while (*p == '0')
+    {
+        ++p;
+    }
+    std::string digits;
+    while (isdigit(static_cast<unsigned char>(*p)) && digits.size() < 4)
+    {
+        digits += *p++;
+    }
+    if (negative || digits.empty() || digits.size() > 3)
+    {
+        return -1;
+    }
+    int value = 0;
+    for (char digit : digits)
+    {
+        value = value * 10 + (digit - '0');
+    }
+    return value >= MinPortNumber && value <= MaxPortNumber ? value : -1;
+}
+
+void CheckPortNumber(const char* text)
+{
+    int port = -12345;
+    bool valid = ParsePortNumber(text, port);
+    int expected = ExpectedPort(text);
+    FUZZ_CHECK(valid == (expected != -1));
+    if (valid)
+    {
+        FUZZ_CHECK(port == expected);
+    }
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerInitialize(int*, char***)
+{
+    // The walk prints its complaints; they would drown the fuzzer's own output.
+    if (freopen("/dev/null", "w", stdout) == nullptr)
+    {
+        FuzzFail("cannot silence stdout");
+    }
+    return 0;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
+{
+    std::vector<std::string> texts = {"orbelt-dl"};
+    std::string current;
+    for (size_t i = 0; i < size && texts.size() < MaxArguments; ++i)
+    {
+        if (data[i] == '\0')
+        {
+            texts.push_back(current);
+            current.clear();
+        }
+        else
+        {
+            current += static_cast<char>(data[i]);
+        }
+    }
+    if (texts.size() < MaxArguments)
+    {
+        texts.push_back(current);
+    }
+    std::vector<char*> argv;
+    for (std::string& text : texts)
+    {
+        argv.push_back(&text[0]);
+    }
+    argv.push_back(nullptr);
+    int argc = static_cast<int>(texts.size());
+
+    // What the walk must find, worked out independently.
+    bool expectedResult = true;
+    int expectedMode = VerifyMode;
+    int expectedPort = 1;
+    const char* expectedFile = nullptr;
+    for (int i = 1; i < argc; ++i)
+    {
+        if (strcmp(argv[i], "-vo") == 0)
+        {
+            expectedMode = 2;
+        }
+        else if (strcmp(argv[i], "-v") == 0)
+        {
+            expectedMode = 1;
+        }
+        else if (strcmp(argv[i], "-p") == 0)
+        {
+            if (i + 1 >= argc || ExpectedPort(argv[i + 1]) == -1)
+            {
+                expectedResult = false;
+                break;
+            }
+            expectedPort = ExpectedPort(argv[++i]);
+        }
+        else if (expectedFile == nullptr && argv[i][0] != '\0')
+        {
+            expectedFile = argv[i];
+        }
+    }
+
+    const char* fileName = "unset";
+    bool result = ParseArguments(argc, argv.data(), &fileName);
+    FUZZ_CHECK(result == expectedResult);
+    FUZZ_CHECK(VerifyMode >= 0 && VerifyMode <= 2);
+    FUZZ_CHECK(VerifyMode == expectedMode);
+    if (result)
+    {
+        FUZZ_CHECK(PortNumber >= MinPortNumber && PortNumber <= MaxPortNumber);
+        FUZZ_CHECK(PortNumber == expectedPort);
+        FUZZ_CHECK(fileName == expectedFile);
+        bool intoArgv = fileName == nullptr;
+        for (int i = 1; i < argc && !intoArgv; ++i)
+        {
+            intoArgv = fileName == argv[i];
+        }
+        FUZZ_CHECK(intoArgv);
+    }
+    for (int i = 1; i < argc; ++i)
+    {
+        CheckPortNumber(argv[i]);
+    }
+    return 0;
+}

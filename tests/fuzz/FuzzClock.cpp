@@ -1,0 +1,19 @@
+// No real waiting under the fuzzer: a pause only moves the clock on.
+#include "target/Clock.h"
+
+namespace
+{
+
+long long FakeMilliseconds = 0;
+
+} // namespace
+
+void PauseMilliseconds(int milliseconds)
+{
+    FakeMilliseconds += milliseconds;
+}
+
+long ClockSeconds()
+{
+    return static_cast<long>(FakeMilliseconds / 1000);
+}

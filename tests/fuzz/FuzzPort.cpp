@@ -1,0 +1,128 @@
+// Defines every member of CComPort and TargetPort itself, so that the linker never takes the
+// real port's object out of orbelt_serial.
+#include "tests/fuzz/FuzzPort.h"
+
+#include "tests/fuzz/FuzzCheck.h"
+
+#include "serial/ComPort.h"
+#include "target/TargetLink.h"
+
+#include <cstring>
+
+CComPort TargetPort;
+
+namespace
+{
+
+const uint8_t* Replies = nullptr;
+size_t ReplyLength = 0;
+size_t ReplyOffset = 0;
+bool Opens = true;
+bool IsOpen = false;
+std::vector<FuzzFrame> Frames;
+
+void CheckFrame(const unsigned char* bytes)
+{
+    switch (bytes[0])
+    {
+    case CommandRead:
+        FUZZ_CHECK(bytes[4] == 0x00);
+        break;
+    case CommandWriteCycle:
+    case CommandProgram:
+        break;
+    default:
+        FuzzFail("frame with an unknown command");
+    }
+}
+
+} // namespace
+
+void ResetFuzzPort(const uint8_t* replies, size_t length, bool opens)
+{
+    Replies = replies;
+    ReplyLength = length;
+    ReplyOffset = 0;
+    Opens = opens;
+    IsOpen = false;
+    Frames.clear();
+}
+
+void ClearFuzzFrames()
+{
+    Frames.clear();
+}
+
+size_t FuzzRepliesLeft()
+{
+    return ReplyLength - ReplyOffset;
+}
+
+const std::vector<FuzzFrame>& FuzzFramesWritten()
+{
+    return Frames;
+}
+
+bool FuzzPortIsOpen()
+{
+    return IsOpen;
+}
+
+bool CComPort::Open(const char* mode)
+{
+    FUZZ_CHECK(mode != nullptr && strncmp(mode, "COM", 3) == 0);
+    FUZZ_CHECK(strstr(mode, ":115200,e,8,1") != nullptr);
+    IsOpen = Opens;
+    Handle = IsOpen ? 3 : -1;
+    return IsOpen;
+}
+
+int CComPort::Read(void* buffer, int count)
+{
+    FUZZ_CHECK(Handle != -1);
+    FUZZ_CHECK(count >= 0);
+    size_t take = FuzzRepliesLeft() < static_cast<size_t>(count) ? FuzzRepliesLeft()
+                                                                 : static_cast<size_t>(count);
+    if (take > 0)
+    {
+        memcpy(buffer, Replies + ReplyOffset, take);
+    }
+    ReplyOffset += take;
+    return static_cast<int>(take);
+}
+
+int CComPort::Write(const void* buffer, int count)
+{
+    FUZZ_CHECK(Handle != -1);
+    FUZZ_CHECK(count == static_cast<int>(sizeof(FuzzFrame)));
+    FuzzFrame frame;
+    memcpy(frame.Bytes, buffer, sizeof frame.Bytes);
+    CheckFrame(frame.Bytes);
+    Frames.push_back(frame);
+    return count;
+}
+
+uint32_t CComPort::QueryStatus(int kind)
+{
+    FUZZ_CHECK(Handle != -1);
+    if (kind != 0)
+    {
+        return 0;
+    }
+    size_t left = FuzzRepliesLeft();
+    return left > UINT32_MAX ? UINT32_MAX : static_cast<uint32_t>(left);
+}
+
+bool CComPort::PurgeInput()
+{
+    FUZZ_CHECK(Handle != -1);
+    ReplyOffset = ReplyLength;
+    return true;
+}
+
+bool CComPort::Close()
+{
+    IsOpen = false;
+    Handle = -1;
+    return true;
+}

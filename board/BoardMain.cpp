@@ -14,9 +14,11 @@
 #include <cstring>
 #include <deque>
 #include <fcntl.h>
+#include <iterator>
 #include <poll.h>
 #include <string>
 #include <sys/ioctl.h>
+#include <sys/prctl.h>
 #include <sys/stat.h>
 #include <termios.h>
 #include <time.h>
@@ -26,9 +28,6 @@
 static const int64_t NanosecondsPerMillisecond = 1000000;
 // How often the vanish fault looks whether the host has taken the last replies.
 static const int64_t ReplyCheckNs = 5 * NanosecondsPerMillisecond;
-// Paced bytes are handled in batches at most this far apart, like the latency timer of a USB
-// serial adapter; their deadlines stay exact, so batching never adds up to drift.
-static const int64_t PacedBatchNs = 1 * NanosecondsPerMillisecond;
 // How long the replies of the last frame before a vanish may take to drain.
 static const int64_t VanishDrainNs = 2000 * NanosecondsPerMillisecond;
 static const size_t IoChunk = 4096;
@@ -359,10 +358,10 @@ void CBoard::ProcessDue(int64_t now)
         Incoming.pop_front();
         reply.clear();
         Server.Receive(byte.Value, reply);
-        for (uint8_t value : reply)
-        {
-            Outgoing.push_back(CTimedByte{value, TransmitClock.Schedule(byte.Due)});
-        }
+        std::transform(reply.begin(), reply.end(), std::back_inserter(Outgoing),
+                       [this, &byte](uint8_t value) {
+                           return CTimedByte{value, TransmitClock.Schedule(byte.Due)};
+                       });
     }
 }
 
@@ -450,9 +449,12 @@ void CBoard::AwaitRepliesTaken(int64_t deadline)
 bool CBoard::WaitAndRead(int64_t now, bool vanishing, int64_t vanishDeadline)
 {
     int64_t wake = INT64_MAX;
-    if (!vanishing && !Incoming.empty())
+    // A byte that does not complete a frame changes nothing outside, so the board only wakes
+    // for the bytes that do.
+    const size_t frameEnd = Server.MissingBytes();
+    if (!vanishing && Incoming.size() >= frameEnd)
     {
-        wake = std::min(wake, Incoming.front().Due);
+        wake = std::min(wake, Incoming[frameEnd - 1].Due);
     }
     if (!Outgoing.empty() && !TransmitBlocked)
     {
@@ -475,11 +477,7 @@ bool CBoard::WaitAndRead(int64_t now, bool vanishing, int64_t vanishDeadline)
     timespec* timeoutPointer = nullptr;
     if (wake != INT64_MAX)
     {
-        int64_t delay = std::max<int64_t>(wake - now, 0);
-        if (delay > 0 && Options.Baud != 0)
-        {
-            delay = std::max(delay, PacedBatchNs);
-        }
+        const int64_t delay = std::max<int64_t>(wake - now, 0);
         timeout.tv_sec = static_cast<time_t>(delay / 1000000000);
         timeout.tv_nsec = static_cast<long>(delay % 1000000000);
         timeoutPointer = &timeout;
@@ -550,6 +548,11 @@ int CBoard::Run()
         return 2;
     }
     InstallSignals();
+    if (Options.Baud != 0)
+    {
+        // The default slack of 50 us is half a byte time at 115200 baud.
+        prctl(PR_SET_TIMERSLACK, 1000UL);
+    }
     if (!OpenDevice())
     {
         Finish("start-up failed");

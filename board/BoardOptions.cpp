@@ -2,8 +2,10 @@
 
 #include "board/FlashChip.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
+#include <iterator>
 
 static const uint64_t MaxFrame = 0xFFFFFFFFFFFFull;
 static const uint64_t MaxSurplus = 1u << 20;
@@ -99,14 +101,8 @@ static bool IsValueOption(const std::string& name)
         "--ack",     "--erase-ms",     "--bad-cell",      "--bad-read", "--stop-after",
         "--surplus", "--vanish-after", "--short-program",
     };
-    for (const char* known : Names)
-    {
-        if (name == known)
-        {
-            return true;
-        }
-    }
-    return false;
+    return std::any_of(std::begin(Names), std::end(Names),
+                       [&name](const char* known) { return name == known; });
 }
 
 static bool ApplyValueOption(const std::string& name, const std::string& value,

@@ -25,6 +25,8 @@ class CFrameServer
     // and its answer appended to reply.
     void Receive(uint8_t byte, std::vector<uint8_t>& reply);
     uint64_t Frames() const { return FrameCount; }
+    // How many more bytes complete the frame under way: 1 to 5.
+    size_t MissingBytes() const { return FrameLength - Filled; }
     // The frame after which the device is to vanish has been answered.
     bool VanishDue() const { return Options.VanishAfter != 0 && FrameCount >= Options.VanishAfter; }
 

@@ -255,6 +255,58 @@ TEST_F(BoardFrames, TraceHoldsEveryByteTheHostSent)
     EXPECT_EQ(frames[5], (CBoardFrame{0xC0, 5, 0, 0, 6}));
 }
 
+TEST_F(BoardFrames, HostWritingOnWhileRepliesPileUpLosesNothing)
+{
+    const std::vector<uint8_t> image = Pattern(BoardFlashSize);
+    ASSERT_TRUE(WriteFileBytes(Files.File("image.bin"), image));
+    ASSERT_TRUE(StartBoard({"--image", Files.File("image.bin")}));
+    // 100 KB of frames sent before a single reply is read: the 20 KB of replies overflow the
+    // device's input queue, and the board must keep taking frames in meanwhile.
+    std::vector<uint8_t> frames;
+    std::vector<uint8_t> expected;
+    for (uint32_t i = 0; i < 20000; ++i)
+    {
+        const uint32_t address = static_cast<uint32_t>(i * size_t{6} % BoardFlashSize);
+        const std::vector<uint8_t> frame = MakeFrame(0x00, address, 0);
+        frames.insert(frames.end(), frame.begin(), frame.end());
+        expected.push_back(image[address]);
+    }
+    ASSERT_TRUE(Host.Write(frames));
+    std::vector<uint8_t> reply;
+    ASSERT_TRUE(Host.ReadExact(expected.size(), reply, 10)) << reply.size();
+    EXPECT_EQ(reply, expected);
+    ExpectSilence();
+}
+
+TEST_F(BoardFrames, NoiseNeitherStopsNorMisalignsTheBoard)
+{
+    ASSERT_TRUE(StartBoard());
+    std::vector<uint8_t> noise(size_t{5} * 10000);
+    size_t expectedReplies = 0;
+    uint32_t state = 12345;
+    for (size_t i = 0; i < noise.size(); ++i)
+    {
+        state = state * 1103515245 + 12345;
+        noise[i] = static_cast<uint8_t>(state >> 16);
+        // Some frames are real commands, most are not.
+        if (i % 5 == 0 && (state >> 24) % 4 == 0)
+        {
+            noise[i] = static_cast<uint8_t>((state >> 26) % 2 == 0 ? 0x00 : 0xC0);
+        }
+        if (i % 5 == 0)
+        {
+            expectedReplies += noise[i] == 0x00 || noise[i] == 0x80 ? 1 : noise[i] == 0xC0 ? 2 : 0;
+        }
+    }
+    ASSERT_TRUE(Host.Write(noise));
+    std::vector<uint8_t> reply;
+    ASSERT_TRUE(Host.ReadExact(expectedReplies, reply, 10))
+        << reply.size() << " of " << expectedReplies;
+    EXPECT_EQ(Exchange(MakeFrame(0x80, 0, 0), 1), std::vector<uint8_t>{0x00});
+    ExpectSilence();
+    EXPECT_TRUE(Board.Running());
+}
+
 class BoardFaults : public BoardTest
 {
 };
@@ -502,7 +554,7 @@ TEST_F(BoardPacing, RepliesOverlapTheIncomingStreamAtLineRate)
     // The last reply byte follows the last frame byte; half duplex would take 12000 byte times.
     const double expected = 10001 * ByteSeconds115200;
     EXPECT_GE(seconds, expected * 0.995);
-    EXPECT_LE(seconds, expected * 1.01 + 0.01);
+    EXPECT_LE(seconds, expected * 1.03 + 0.03);
 }
 
 TEST_F(BoardPacing, TransmitSideKeepsTheLineRateToo)
@@ -513,7 +565,7 @@ TEST_F(BoardPacing, TransmitSideKeepsTheLineRateToo)
     EXPECT_EQ(reply.size(), 4001u);
     const double expected = (5 + 4001) * ByteSeconds115200;
     EXPECT_GE(seconds, expected * 0.995);
-    EXPECT_LE(seconds, expected * 1.01 + 0.01);
+    EXPECT_LE(seconds, expected * 1.03 + 0.03);
 }
 
 TEST_F(BoardPacing, UnpacedBoardAnswersAtOnce)

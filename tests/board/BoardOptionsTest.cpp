@@ -2,24 +2,25 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <iterator>
 #include <string>
 #include <vector>
 
-static bool Parse(std::vector<std::string> arguments, CBoardOptions& options, std::string& error)
+static bool Parse(const std::vector<std::string>& arguments, CBoardOptions& options,
+                  std::string& error)
 {
     std::vector<const char*> argv{"orbelt-board"};
-    for (const std::string& argument : arguments)
-    {
-        argv.push_back(argument.c_str());
-    }
+    std::transform(arguments.begin(), arguments.end(), std::back_inserter(argv),
+                   [](const std::string& argument) { return argument.c_str(); });
     return ParseBoardOptions(static_cast<int>(argv.size()), argv.data(), options, error);
 }
 
-static std::string ParseError(std::vector<std::string> arguments)
+static std::string ParseError(const std::vector<std::string>& arguments)
 {
     CBoardOptions options;
     std::string error;
-    if (Parse(std::move(arguments), options, error))
+    if (Parse(arguments, options, error))
     {
         return "accepted";
     }

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <vector>
 
 class FlashChipTest : public ::testing::Test
@@ -40,12 +41,9 @@ class FlashChipTest : public ::testing::Test
     }
     size_t CountNotErased() const
     {
-        size_t count = 0;
-        for (uint8_t value : Flash.Contents())
-        {
-            count += value != 0xFF ? 1 : 0;
-        }
-        return count;
+        const std::vector<uint8_t>& contents = Flash.Contents();
+        return static_cast<size_t>(std::count_if(contents.begin(), contents.end(),
+                                                 [](uint8_t value) { return value != 0xFF; }));
     }
 };
 

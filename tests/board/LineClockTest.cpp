@@ -13,11 +13,12 @@ TEST(LineClock, WithoutBaudEveryByteIsDoneWhenReady)
 TEST(LineClock, BackToBackBytesFollowEachOther)
 {
     CLineClock clock(9600);
-    const int64_t byteNs = 11 * 1000000000LL / 9600;
-    EXPECT_EQ(clock.ByteNanoseconds(), byteNs);
-    EXPECT_EQ(clock.Schedule(1000), 1000 + byteNs);
-    EXPECT_EQ(clock.Schedule(1000), 1000 + 2 * 11 * 1000000000LL / 9600);
-    EXPECT_EQ(clock.Schedule(1001), 1000 + 3 * 11 * 1000000000LL / 9600);
+    const int64_t elevenSecondsNs = 11000000000;
+    EXPECT_EQ(clock.ByteNanoseconds(), elevenSecondsNs / 9600);
+    EXPECT_EQ(clock.Schedule(1000), 1000 + elevenSecondsNs / 9600);
+    EXPECT_EQ(clock.Schedule(1000), 1000 + 2 * elevenSecondsNs / 9600);
+    // Three rounded byte times would be 1 ns short here.
+    EXPECT_EQ(clock.Schedule(1001), 1000 + 3 * elevenSecondsNs / 9600);
 }
 
 TEST(LineClock, ByteReadyAfterAnIdleLineStartsWhenReady)

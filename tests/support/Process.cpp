@@ -18,8 +18,6 @@
 #define CLOSE_RANGE_CLOEXEC (1U << 2)
 #endif
 
-extern char** environ;
-
 double MonotonicSeconds()
 {
     timespec now{};
@@ -80,12 +78,9 @@ static std::vector<std::string> MergeEnvironment(const std::vector<std::string>&
 
 static std::vector<char*> PointerArray(std::vector<std::string>& strings)
 {
-    std::vector<char*> pointers;
-    for (std::string& text : strings)
-    {
-        pointers.push_back(text.data());
-    }
-    pointers.push_back(nullptr);
+    std::vector<char*> pointers(strings.size() + 1, nullptr);
+    std::transform(strings.begin(), strings.end(), pointers.begin(),
+                   [](std::string& text) { return text.data(); });
     return pointers;
 }
 

@@ -558,13 +558,14 @@ int CBoard::Run()
         Finish("start-up failed");
         return 1;
     }
-    std::printf("%s\n", DevicePath.c_str());
-    std::fflush(stdout);
+    // The link exists before the path is printed: whoever reads the path may use the link.
     if (!Options.LinkPath.empty() && !MakeLink())
     {
         Finish("start-up failed");
         return 1;
     }
+    std::printf("%s\n", DevicePath.c_str());
+    std::fflush(stdout);
     char line[160];
     std::snprintf(line, sizeof line,
                   "serving %s, 128 KiB flash, erase %" PRId64 " ms, ack 0x%02X, %s",

@@ -21,7 +21,7 @@ const char* const BoardUsage =
     "  --dump FILE          write the 131072-byte array to FILE when the board exits\n"
     "  --trace FILE         record every byte the host sent, raw\n"
     "  --link PATH          make PATH a symbolic link to the device (removed at exit)\n"
-    "  --exit-on-close      exit once the host has opened and closed the device again\n"
+    "  --exit-on-close      exit when the host closes the device after sending to it\n"
     "  --baud N             pace both directions at N baud, 11 bit times a byte\n"
     "  --erase-ms N         chip erase duration in milliseconds (default 1500)\n"
     "  --ack V              acknowledgement byte (default 0x00)\n"
@@ -36,7 +36,9 @@ const char* const BoardUsage =
     "  -h, --help           print this help\n"
     "\n"
     "Numbers are decimal or 0x hexadecimal. Frames are counted from 1 over all frames.\n"
-    "The board exits 0 on SIGTERM or SIGINT, 2 on a bad command line or unusable image.\n";
+    "Exit status: 0 after SIGTERM, SIGINT, --exit-on-close or --vanish-after (the dump and\n"
+    "trace are written then), 2 for a bad command line or unusable image, 1 when the\n"
+    "device cannot be set up.\n";
 
 bool ParseBoardNumber(const std::string& text, uint64_t max, uint64_t& value)
 {

@@ -1,0 +1,131 @@
+#include "serial/ComPort.h"
+
+#include <cstdio>
+#include <cstring>
+#include <windows.h>
+
+CComPort TargetPort;
+
+namespace
+{
+
+HANDLE AsHandle(intptr_t handle)
+{
+    return reinterpret_cast<HANDLE>(handle);
+}
+
+// "COM3:115200,e,8,1" names the device \\.\COM3: only the device namespace reaches the ports
+// above COM9.
+bool DeviceName(const char* mode, char* name, size_t nameSize)
+{
+    char work[40];
+    snprintf(work, sizeof work, "%s", mode);
+    const char* token = strtok(work, ":, ");
+    if (token == nullptr || _strnicmp(token, "COM", 3) != 0)
+    {
+        return false;
+    }
+    snprintf(name, nameSize, "\\\\.\\%s", token);
+    return true;
+}
+
+void ApplyLineSettings(HANDLE port, const char* mode)
+{
+    DCB dcb;
+    memset(&dcb, 0, sizeof dcb);
+    dcb.DCBlength = sizeof dcb;
+    GetCommState(port, &dcb);
+    // Windows and Wine both skip the "COMn:" in front of the settings, COM10 and above too.
+    BuildCommDCBA(mode, &dcb);
+    dcb.fBinary = TRUE;
+    dcb.fOutxCtsFlow = FALSE;
+    dcb.fOutxDsrFlow = FALSE;
+    dcb.fDtrControl = DTR_CONTROL_ENABLE;
+    dcb.fRtsControl = RTS_CONTROL_ENABLE;
+    SetCommState(port, &dcb);
+}
+
+void ApplyTimeouts(HANDLE port)
+{
+    COMMTIMEOUTS timeouts;
+    timeouts.ReadIntervalTimeout = 0;
+    timeouts.ReadTotalTimeoutMultiplier = 0;
+    timeouts.ReadTotalTimeoutConstant = ReadTimeoutMs;
+    timeouts.WriteTotalTimeoutMultiplier = 0;
+    timeouts.WriteTotalTimeoutConstant = WriteTimeoutMs;
+    SetCommTimeouts(port, &timeouts);
+}
+
+} // namespace
+
+bool CComPort::Open(const char* mode)
+{
+    char name[48];
+    if (!DeviceName(mode, name, sizeof name))
+    {
+        return false;
+    }
+    HANDLE port =
+        CreateFileA(name, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    Handle = reinterpret_cast<intptr_t>(port);
+    if (port == INVALID_HANDLE_VALUE)
+    {
+        return false;
+    }
+    SetupComm(port, PortQueueSize, PortQueueSize);
+    ApplyLineSettings(port, mode);
+    ApplyTimeouts(port);
+    PurgeComm(port, PURGE_TXCLEAR | PURGE_RXCLEAR);
+    return true;
+}
+
+int CComPort::Read(void* buffer, int count)
+{
+    DWORD done = 0;
+    ReadFile(AsHandle(Handle), buffer, static_cast<DWORD>(count), &done, nullptr);
+    return static_cast<int>(done);
+}
+
+int CComPort::Write(const void* buffer, int count)
+{
+    DWORD done = 0;
+    WriteFile(AsHandle(Handle), buffer, static_cast<DWORD>(count), &done, nullptr);
+    return static_cast<int>(done);
+}
+
+uint32_t CComPort::QueryStatus(int kind)
+{
+    DWORD errors = 0;
+    COMSTAT status;
+    memset(&status, 0, sizeof status);
+    ClearCommError(AsHandle(Handle), &errors, &status);
+    switch (kind)
+    {
+    case 0:
+        return status.cbInQue;
+    case 1:
+        return status.cbOutQue;
+    case 2:
+    {
+        DWORD lines = 0;
+        GetCommModemStatus(AsHandle(Handle), &lines);
+        return ((lines & MS_CTS_ON) ? 1u : 0u) | ((lines & MS_DSR_ON) ? 2u : 0u) |
+               ((lines & MS_RING_ON) ? 4u : 0u) | ((lines & MS_RLSD_ON) ? 8u : 0u);
+    }
+    default:
+        return 0;
+    }
+}
+
+bool CComPort::PurgeInput()
+{
+    PurgeComm(AsHandle(Handle), PURGE_RXCLEAR);
+    return true;
+}
+
+bool CComPort::Close()
+{
+    CloseHandle(AsHandle(Handle));
+    Handle = -1;
+    return true;
+}

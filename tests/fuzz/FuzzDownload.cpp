@@ -149,16 +149,6 @@ class CModel
 
 } // namespace
 
-extern "C" int LLVMFuzzerInitialize(int*, char***)
-{
-    // Progress figures and banners go to stdout; they would drown the fuzzer's own output.
-    if (freopen("/dev/null", "w", stdout) == nullptr)
-    {
-        FuzzFail("cannot silence stdout");
-    }
-    return 0;
-}
-
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
     FuzzedDataProvider input(data, size);

@@ -164,16 +164,6 @@ void CheckVerify(const Operation& operation, const uint8_t* replies, size_t repl
 
 } // namespace
 
-extern "C" int LLVMFuzzerInitialize(int*, char***)
-{
-    // Surplus warnings go to stdout; they would drown the fuzzer's own output.
-    if (freopen("/dev/null", "w", stdout) == nullptr)
-    {
-        FuzzFail("cannot silence stdout");
-    }
-    return 0;
-}
-
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
     FuzzedDataProvider input(data, size);

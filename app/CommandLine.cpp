@@ -6,7 +6,7 @@
 #include <cstdio>
 #include <cstring>
 
-int VerifyMode = 0;
+int VerifyMode = ProgramOnly;
 int PortNumber = 1;
 
 bool ParsePortNumber(const char* text, int& port)
@@ -47,11 +47,11 @@ bool ParseArguments(int argc, char** argv, const char** fileName)
         const char* argument = argv[i];
         if (strcmp(argument, "-vo") == 0)
         {
-            VerifyMode = 2;
+            VerifyMode = VerifyWithoutProgramming;
         }
         else if (strcmp(argument, "-v") == 0)
         {
-            VerifyMode = 1;
+            VerifyMode = ProgramAndVerify;
         }
         else if (strcmp(argument, "-p") == 0)
         {

@@ -1,8 +1,12 @@
 #pragma once
 
 // Run settings: written by the argument walk before the download starts, then only read.
-extern int VerifyMode; // 0 program, 1 program and verify, 2 verify only
+extern int VerifyMode; // one of the three modes below
 extern int PortNumber; // COMn, 1 to 250
+
+const int ProgramOnly = 0;
+const int ProgramAndVerify = 1;         // -v
+const int VerifyWithoutProgramming = 2; // -vo
 
 const int MinPortNumber = 1;
 const int MaxPortNumber = 250;

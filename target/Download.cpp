@@ -117,7 +117,7 @@ bool EraseAndProgram()
     {
         return false;
     }
-    if (VerifyMode == 1)
+    if (VerifyMode == ProgramAndVerify)
     {
         PrintStageLabel("Verify");
         return ForEachBlock(VerifyBlock);
@@ -159,7 +159,7 @@ bool RunDownload()
         printf("Can't open COM%d\n", PortNumber);
         return false;
     }
-    if (VerifyMode == 2)
+    if (VerifyMode == VerifyWithoutProgramming)
     {
         return VerifyOnly();
     }

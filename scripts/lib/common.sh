@@ -28,7 +28,8 @@ configure_and_build()
 {
     local dir=$1
     shift
-    cmake -S . -B "$dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo "$@" >/dev/null
+    # Tests always on: a cache left by hand with them off must not make a run test nothing.
+    cmake -S . -B "$dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DBUILD_TESTING=ON "$@" >/dev/null
     cmake --build "$dir" -j "$(nproc)"
 }
 

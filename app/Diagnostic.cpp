@@ -1,0 +1,25 @@
+#include "app/Diagnostic.h"
+
+#include <cstdarg>
+#include <cstdio>
+
+namespace
+{
+
+char LastLine[256];
+
+} // namespace
+
+void Diagnose(const char* format, ...)
+{
+    va_list arguments;
+    va_start(arguments, format);
+    vsnprintf(LastLine, sizeof LastLine, format, arguments);
+    va_end(arguments);
+    fprintf(stderr, "orbelt-dl: %s\n", LastLine);
+}
+
+const char* LastDiagnostic()
+{
+    return LastLine;
+}

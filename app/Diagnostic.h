@@ -1,0 +1,13 @@
+#pragma once
+
+// Extra diagnostics: one line each on standard error, "orbelt-dl: <text>", so that standard
+// output keeps exactly the console text operators and scripts know. The last line is kept for
+// the run's record.
+void Diagnose(const char* format, ...)
+#if defined(__GNUC__)
+    __attribute__((format(printf, 1, 2)))
+#endif
+    ;
+
+// The text of the last diagnostic, without the prefix; empty when there was none.
+const char* LastDiagnostic();

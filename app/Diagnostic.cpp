@@ -23,3 +23,20 @@ const char* LastDiagnostic()
 {
     return LastLine;
 }
+
+namespace
+{
+
+const char* Stage = "Arguments";
+
+} // namespace
+
+void EnterStage(const char* stage)
+{
+    Stage = stage;
+}
+
+const char* CurrentStage()
+{
+    return Stage;
+}

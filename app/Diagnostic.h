@@ -11,3 +11,8 @@ void Diagnose(const char* format, ...)
 
 // The text of the last diagnostic, without the prefix; empty when there was none.
 const char* LastDiagnostic();
+
+// The stage the run is in ("Arguments", "Image", "Port", "Erase", "Program", ...), so that the
+// record of a failed run can name where it stopped.
+void EnterStage(const char* stage);
+const char* CurrentStage();

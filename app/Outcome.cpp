@@ -1,6 +1,9 @@
 #include "app/Outcome.h"
 
 #include "app/CommandLine.h"
+#include "app/Diagnostic.h"
+#include "app/RunRecord.h"
+#include "app/Settings.h"
 #include "image/Image.h"
 #include "target/Download.h"
 
@@ -42,21 +45,73 @@ void PrintResultBanner(bool ok)
 
 void PrintVerdict(bool ok)
 {
-    printf("%s", ok ? "\nFirmware upgraded, press any key to continue"
-                    : "\nError encountered, press any key to continue");
+    if (!ok)
+    {
+        printf("\nError encountered, press any key to continue");
+    }
+    else if (Operation == OperationRead)
+    {
+        printf("\nFlash saved, press any key to continue");
+    }
+    else if (Operation == OperationErase)
+    {
+        printf("\nChip erased, press any key to continue");
+    }
+    else
+    {
+        printf("\nFirmware upgraded, press any key to continue");
+    }
 }
 
-bool RunFromArguments(int argc, char** argv)
+namespace
 {
-    const char* fileName = nullptr;
-    if (!ParseArguments(argc, argv, &fileName))
+
+bool ReadFlashIntoFile()
+{
+    RecordImagePath(ReadPath);
+    if (!RunReadBack())
     {
         return false;
     }
+    RecordImageBytes();
+    EnterStage("Save");
+    return SaveImage(ReadPath);
+}
+
+bool DownloadImage(const char* fileName)
+{
     if (fileName == nullptr)
     {
         printf("missing file name\n");
         return false;
     }
-    return LoadImage(fileName) && RunDownload();
+    RecordImagePath(fileName);
+    EnterStage("Image");
+    if (!LoadImage(fileName))
+    {
+        return false;
+    }
+    RecordImageBytes();
+    return RunDownload();
+}
+
+} // namespace
+
+bool RunFromArguments(int argc, char** argv)
+{
+    const char* fileName = nullptr;
+    EnterStage("Arguments");
+    if (!ParseArguments(argc, argv, &fileName))
+    {
+        return false;
+    }
+    if (Operation == OperationRead)
+    {
+        return ReadFlashIntoFile();
+    }
+    if (Operation == OperationErase)
+    {
+        return RunErase();
+    }
+    return DownloadImage(fileName);
 }

@@ -10,3 +10,16 @@ const int VerifyWithoutProgramming = 2; // -vo
 
 const int MinPortNumber = 1;
 const int MaxPortNumber = 250;
+
+// What the run does: the download of an image, or one of the operator's other jobs.
+extern int Operation;
+const int OperationDownload = 0;
+const int OperationRead = 1;  // --read FILE
+const int OperationErase = 2; // --erase
+
+extern const char* ReadPath;   // --read FILE, the image file to write; nullptr otherwise
+extern int ReadSize;           // --size N, bytes from address 0
+extern bool NoWait;            // --no-wait: no key wait, and the exit status tells the result
+extern const char* ResultPath; // --result FILE, the run record's file; nullptr otherwise
+
+const int MaxReadSize = 0x20000; // the whole flash, as much as an image can hold

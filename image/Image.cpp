@@ -1,5 +1,9 @@
 #include "image/Image.h"
 
+#include "app/Diagnostic.h"
+#include "image/ReplacementFile.h"
+
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <sys/stat.h>
@@ -54,4 +58,18 @@ bool LoadImage(const char* path)
     ImageLength = static_cast<int>(length);
     DescrambleImage();
     return true;
+}
+
+bool SaveImage(const char* path)
+{
+    // Scrambled in place for the write and descrambled again after it: no second buffer.
+    ApplyImageKey(ImageBuffer, static_cast<size_t>(ImageLength));
+    bool saved = ReplaceFile(path, ImageBuffer, static_cast<size_t>(ImageLength));
+    int error = errno;
+    ApplyImageKey(ImageBuffer, static_cast<size_t>(ImageLength));
+    if (!saved)
+    {
+        Diagnose("cannot write %s: %s", path, strerror(error));
+    }
+    return saved;
 }

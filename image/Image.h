@@ -17,3 +17,7 @@ void ApplyImageKey(unsigned char* data, size_t length);
 // "File not found\n" and returns false when the file cannot be opened.
 bool LoadImage(const char* path);
 void DescrambleImage();
+
+// Writes the first ImageLength bytes of ImageBuffer, scrambled, as the image file path, whole
+// or not at all. Returns false with a diagnostic when it cannot.
+bool SaveImage(const char* path);

@@ -18,10 +18,13 @@ class CComPort
     uint32_t QueryStatus(int kind);
     bool PurgeInput();
     bool Close();
+    // The device the last Open tried, e.g. "/dev/ttyUSB0" or "\\.\COM3"; empty before that.
+    const char* Device() const { return DeviceText; }
 
   private:
     // A file descriptor on POSIX, a HANDLE on Windows; -1 is invalid on both.
     intptr_t Handle = -1;
+    char DeviceText[512] = {};
 };
 
 extern CComPort TargetPort;

@@ -246,6 +246,7 @@ bool CComPort::Open(const char* mode)
     {
         return false;
     }
+    snprintf(DeviceText, sizeof DeviceText, "%s", path);
     int fd = AboveStandardStreams(open(path, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC));
     if (fd < 0)
     {

@@ -65,6 +65,7 @@ bool CComPort::Open(const char* mode)
     {
         return false;
     }
+    snprintf(DeviceText, sizeof DeviceText, "%s", name);
     HANDLE port =
         CreateFileA(name, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
     Handle = reinterpret_cast<intptr_t>(port);

@@ -1,5 +1,6 @@
 #include "target/Download.h"
 
+#include "app/Diagnostic.h"
 #include "app/Settings.h"
 #include "image/Image.h"
 #include "serial/ComPort.h"
@@ -8,6 +9,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstring>
 #include <iterator>
 
 namespace
@@ -38,6 +40,7 @@ template <size_t Count> bool SendCycles(const BusCycle (&cycles)[Count])
 
 void PrintStageLabel(const char* label)
 {
+    EnterStage(label);
     printf("%-20s", label);
 }
 
@@ -56,10 +59,9 @@ void PrintErrorMarker()
     printf("\b\b\b\b\b\b Error\n");
 }
 
-using BlockTransaction = bool (*)(int address, const unsigned char* data, int length);
-
-// Runs one stage's transaction over the image in blocks, drawing the progress figures.
-bool ForEachBlock(BlockTransaction transaction)
+// Runs one stage's transaction over the image in blocks, drawing the progress figures. Data
+// is const for the transactions that send the image and not for the one that reads it back.
+template <typename Data> bool ForEachBlock(bool (*transaction)(int address, Data* data, int length))
 {
     for (int offset = 0; offset < ImageLength; offset += BlockSize)
     {
@@ -110,10 +112,15 @@ bool ProgramImage()
            SendCycles(LeaveBypassCycles);
 }
 
-bool EraseAndProgram()
+bool EraseAndAwait()
 {
     PrintStageLabel("Erase");
-    if (!EraseChip() || !AwaitErased() || !ProgramImage())
+    return EraseChip() && AwaitErased();
+}
+
+bool EraseAndProgram()
+{
+    if (!EraseAndAwait() || !ProgramImage())
     {
         return false;
     }
@@ -129,6 +136,38 @@ void PrintElapsed(long start)
 {
     int elapsed = static_cast<int>(ClockSeconds() - start);
     printf("Time  %d:%02d\n", elapsed / 60, elapsed % 60);
+}
+
+bool OpenTargetPort()
+{
+    EnterStage("Port");
+    char mode[40];
+    snprintf(mode, sizeof mode, "COM%d:115200,e,8,1", PortNumber);
+    if (!TargetPort.Open(mode))
+    {
+        printf("Can't open COM%d\n", PortNumber);
+        return false;
+    }
+    return true;
+}
+
+// The shape every stage run shares once the port is open: the Error line on failure, then
+// the time line.
+bool RunTimedStages(long start, bool (*stages)())
+{
+    bool succeeded = stages();
+    if (!succeeded)
+    {
+        PrintErrorMarker();
+    }
+    PrintElapsed(start);
+    return succeeded;
+}
+
+bool ReadImageBack()
+{
+    PrintStageLabel("Read");
+    return ForEachBlock(ReadBlock);
 }
 
 } // namespace
@@ -152,22 +191,27 @@ bool VerifyOnly()
 bool RunDownload()
 {
     long start = ClockSeconds();
-    char mode[40];
-    snprintf(mode, sizeof mode, "COM%d:115200,e,8,1", PortNumber);
-    if (!TargetPort.Open(mode))
+    if (!OpenTargetPort())
     {
-        printf("Can't open COM%d\n", PortNumber);
         return false;
     }
     if (VerifyMode == VerifyWithoutProgramming)
     {
         return VerifyOnly();
     }
-    bool succeeded = EraseAndProgram();
-    if (!succeeded)
-    {
-        PrintErrorMarker();
-    }
-    PrintElapsed(start);
-    return succeeded;
+    return RunTimedStages(start, EraseAndProgram);
+}
+
+bool RunReadBack()
+{
+    long start = ClockSeconds();
+    memset(ImageBuffer, ErasedByte, sizeof ImageBuffer);
+    ImageLength = ReadSize;
+    return OpenTargetPort() && RunTimedStages(start, ReadImageBack);
+}
+
+bool RunErase()
+{
+    long start = ClockSeconds();
+    return OpenTargetPort() && RunTimedStages(start, EraseAndAwait);
 }

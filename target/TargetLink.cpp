@@ -30,6 +30,20 @@ void WarnOfSurplus(const char* warning)
     }
 }
 
+// All read frames of a block go out before the one read of their replies.
+bool ReceiveBlock(int address, unsigned char* data, int length)
+{
+    if (length < 0 || length > VerifyBufferSize)
+    {
+        return false;
+    }
+    for (int i = 0; i < length; ++i)
+    {
+        SendFrame(CommandRead, address + i, 0x00);
+    }
+    return TargetPort.Read(data, length) == length;
+}
+
 } // namespace
 
 TargetFrame MakeTargetFrame(TargetCommand command, int address, unsigned char data)
@@ -101,19 +115,21 @@ bool ProgramBlock(int address, const unsigned char* data, int length)
 
 bool VerifyBlock(int address, const unsigned char* expected, int length)
 {
-    if (length < 0 || length > VerifyBufferSize)
-    {
-        return false;
-    }
-    for (int i = 0; i < length; ++i)
-    {
-        SendFrame(CommandRead, address + i, 0x00);
-    }
-    if (TargetPort.Read(VerifyBuffer, length) != length ||
+    if (!ReceiveBlock(address, VerifyBuffer, length) ||
         memcmp(VerifyBuffer, expected, static_cast<size_t>(length)) != 0)
     {
         return false;
     }
     WarnOfSurplus("Prog More\n");
+    return true;
+}
+
+bool ReadBlock(int address, unsigned char* data, int length)
+{
+    if (!ReceiveBlock(address, data, length))
+    {
+        return false;
+    }
+    WarnOfSurplus("Read More \n");
     return true;
 }

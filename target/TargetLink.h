@@ -22,3 +22,5 @@ bool ReadTargetByte(int address, unsigned char& value);
 bool WriteTargetCycle(int address, unsigned char value);
 bool ProgramBlock(int address, const unsigned char* data, int length);
 bool VerifyBlock(int address, const unsigned char* expected, int length);
+// Reads length bytes from address onward into data, batched as VerifyBlock does.
+bool ReadBlock(int address, unsigned char* data, int length);

@@ -17,3 +17,13 @@ long ClockSeconds()
 {
     return static_cast<long>(FakeMilliseconds / 1000);
 }
+
+long long WallClockMilliseconds()
+{
+    return FakeMilliseconds;
+}
+
+long long MonotonicMilliseconds()
+{
+    return FakeMilliseconds;
+}

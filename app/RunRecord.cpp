@@ -1,0 +1,233 @@
+#include "app/RunRecord.h"
+
+#include "app/Diagnostic.h"
+#include "app/RecordFile.h"
+#include "app/Settings.h"
+#include "image/Crc32.h"
+#include "image/Image.h"
+#include "serial/ComPort.h"
+#include "target/Clock.h"
+
+#include <cerrno>
+#include <cstdarg>
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+
+namespace
+{
+
+long long StartWallMs = 0;
+long long StartMonotonicMs = 0;
+const char* ImagePath = nullptr;
+bool ImageBytesKnown = false;
+int RecordedLength = 0;
+uint32_t RecordedCrc = 0;
+
+// Paths may be long and grow six-fold when escaped; a line that does not fit is not written.
+char Line[32768];
+size_t LineLength = 0;
+bool LineOverflowed = false;
+
+void Add(const char* format, ...)
+#if defined(__GNUC__)
+    __attribute__((format(printf, 1, 2)))
+#endif
+    ;
+
+void Add(const char* format, ...)
+{
+    if (LineOverflowed)
+    {
+        return;
+    }
+    va_list arguments;
+    va_start(arguments, format);
+    int length = vsnprintf(Line + LineLength, sizeof Line - LineLength, format, arguments);
+    va_end(arguments);
+    if (length < 0 || static_cast<size_t>(length) >= sizeof Line - LineLength)
+    {
+        LineOverflowed = true;
+        return;
+    }
+    LineLength += static_cast<size_t>(length);
+}
+
+// Length of the well-formed UTF-8 sequence at text, or 0 when it is not one.
+int Utf8SequenceLength(const unsigned char* text)
+{
+    int length = 0;
+    unsigned minimum = 0;
+    unsigned value = 0;
+    if (text[0] >= 0xC2 && text[0] <= 0xDF)
+    {
+        length = 2, minimum = 0x80, value = text[0] & 0x1Fu;
+    }
+    else if (text[0] >= 0xE0 && text[0] <= 0xEF)
+    {
+        length = 3, minimum = 0x800, value = text[0] & 0x0Fu;
+    }
+    else if (text[0] >= 0xF0 && text[0] <= 0xF4)
+    {
+        length = 4, minimum = 0x10000, value = text[0] & 0x07u;
+    }
+    for (int i = 1; i < length; ++i)
+    {
+        if ((text[i] & 0xC0u) != 0x80u)
+        {
+            return 0;
+        }
+        value = (value << 6) | (text[i] & 0x3Fu);
+    }
+    bool surrogate = value >= 0xD800 && value <= 0xDFFF;
+    return length > 0 && value >= minimum && value <= 0x10FFFF && !surrogate ? length : 0;
+}
+
+// A JSON string; bytes that are not UTF-8 (a path in another code page) become U+FFFD.
+void AddString(const char* text)
+{
+    if (text == nullptr)
+    {
+        Add("null");
+        return;
+    }
+    Add("\"");
+    const unsigned char* p = reinterpret_cast<const unsigned char*>(text);
+    while (*p != '\0')
+    {
+        if (*p == '"' || *p == '\\')
+        {
+            Add("\\%c", *p++);
+        }
+        else if (*p < 0x20 || *p == 0x7F)
+        {
+            Add("\\u%04x", *p++);
+        }
+        else if (*p < 0x80)
+        {
+            Add("%c", *p++);
+        }
+        else if (int length = Utf8SequenceLength(p))
+        {
+            Add("%.*s", length, reinterpret_cast<const char*>(p));
+            p += length;
+        }
+        else
+        {
+            Add("\\ufffd");
+            ++p;
+        }
+    }
+    Add("\"");
+}
+
+// ISO 8601 in UTC with milliseconds, from the days-from-civil inverse (proleptic Gregorian).
+void AddTimestamp(long long millisecondsSinceEpoch)
+{
+    long long seconds = millisecondsSinceEpoch / 1000;
+    int milliseconds = static_cast<int>(millisecondsSinceEpoch % 1000);
+    long long days = seconds / 86400;
+    int secondOfDay = static_cast<int>(seconds % 86400);
+    days += 719468;
+    long long era = days / 146097;
+    long long dayOfEra = days - era * 146097;
+    long long yearOfEra = (dayOfEra - dayOfEra / 1460 + dayOfEra / 36524 - dayOfEra / 146096) / 365;
+    long long dayOfYear = dayOfEra - (365 * yearOfEra + yearOfEra / 4 - yearOfEra / 100);
+    long long shiftedMonth = (5 * dayOfYear + 2) / 153;
+    int day = static_cast<int>(dayOfYear - (153 * shiftedMonth + 2) / 5 + 1);
+    int month = static_cast<int>(shiftedMonth < 10 ? shiftedMonth + 3 : shiftedMonth - 9);
+    long long year = yearOfEra + era * 400 + (month <= 2 ? 1 : 0);
+    Add("\"%04d-%02d-%02dT%02d:%02d:%02d.%03dZ\"", static_cast<int>(year), month, day,
+        secondOfDay / 3600, secondOfDay / 60 % 60, secondOfDay % 60, milliseconds);
+}
+
+const char* ModeName()
+{
+    if (Operation == OperationRead)
+    {
+        return "read";
+    }
+    if (Operation == OperationErase)
+    {
+        return "erase";
+    }
+    static const char* const Names[] = {"program", "program-verify", "verify"};
+    return Names[VerifyMode];
+}
+
+void FormatLine(bool ok, long long elapsedMs)
+{
+    LineLength = 0;
+    LineOverflowed = false;
+    Add("{\"start\":");
+    AddTimestamp(StartWallMs);
+    Add(",\"version\":\"%s\",\"port\":", ORBELT_VERSION);
+    if (PortNumber >= MinPortNumber && PortNumber <= MaxPortNumber)
+    {
+        Add("%d", PortNumber);
+    }
+    else
+    {
+        Add("null");
+    }
+    Add(",\"device\":");
+    AddString(TargetPort.Device()[0] != '\0' ? TargetPort.Device() : nullptr);
+    Add(",\"image\":");
+    AddString(ImagePath);
+    if (ImageBytesKnown)
+    {
+        Add(",\"image_length\":%d,\"image_crc32\":\"%08x\"", RecordedLength,
+            static_cast<unsigned>(RecordedCrc));
+    }
+    else
+    {
+        Add(",\"image_length\":null,\"image_crc32\":null");
+    }
+    Add(",\"mode\":\"%s\",\"result\":\"%s\",\"failed_stage\":", ModeName(), ok ? "OK" : "NG");
+    AddString(ok ? nullptr : CurrentStage());
+    Add(",\"reason\":");
+    AddString(ok || LastDiagnostic()[0] == '\0' ? nullptr : LastDiagnostic());
+    Add(",\"elapsed_seconds\":%ld.%03d}\n", static_cast<long>(elapsedMs / 1000),
+        static_cast<int>(elapsedMs % 1000));
+}
+
+} // namespace
+
+void StartRunRecord()
+{
+    StartWallMs = WallClockMilliseconds();
+    StartMonotonicMs = MonotonicMilliseconds();
+}
+
+void RecordImagePath(const char* path)
+{
+    ImagePath = path;
+}
+
+void RecordImageBytes()
+{
+    ImageBytesKnown = true;
+    RecordedLength = ImageLength;
+    RecordedCrc = Crc32(ImageBuffer, static_cast<size_t>(ImageLength));
+}
+
+bool AppendRunRecord(bool ok)
+{
+    if (ResultPath == nullptr)
+    {
+        return true;
+    }
+    FormatLine(ok, MonotonicMilliseconds() - StartMonotonicMs);
+    if (LineOverflowed)
+    {
+        Diagnose("the run record does not fit in %u bytes; nothing written to %s",
+                 static_cast<unsigned>(sizeof Line), ResultPath);
+        return false;
+    }
+    if (!AppendToFile(ResultPath, Line, LineLength))
+    {
+        Diagnose("cannot append the run record to %s: %s", ResultPath, strerror(errno));
+        return false;
+    }
+    return true;
+}

@@ -1,0 +1,13 @@
+#pragma once
+
+// The record of one run for a production log: one JSON line appended to the --result file.
+
+// Takes the start time; the first call of a run.
+void StartRunRecord();
+// The image file the run reads (download) or writes (--read).
+void RecordImagePath(const char* path);
+// The image bytes are known: ImageLength bytes of ImageBuffer, descrambled.
+void RecordImageBytes();
+// Appends the line when --result was given. False, with a diagnostic, when it could not be
+// written: a run that leaves no record must not pass as good on a production line.
+bool AppendRunRecord(bool ok);

@@ -64,7 +64,7 @@ bool SaveImage(const char* path)
 {
     // Scrambled in place for the write and descrambled again after it: no second buffer.
     ApplyImageKey(ImageBuffer, static_cast<size_t>(ImageLength));
-    bool saved = ReplaceFile(path, ImageBuffer, static_cast<size_t>(ImageLength));
+    bool saved = WriteReplacementFile(path, ImageBuffer, static_cast<size_t>(ImageLength));
     int error = errno;
     ApplyImageKey(ImageBuffer, static_cast<size_t>(ImageLength));
     if (!saved)

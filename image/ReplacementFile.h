@@ -6,4 +6,4 @@
 // go to a temporary file beside it, which takes its place only once everything is written
 // and flushed to disk. One source file per platform. Returns false, errno set, on failure;
 // no temporary file is left behind then.
-bool ReplaceFile(const char* path, const void* data, size_t length);
+bool WriteReplacementFile(const char* path, const void* data, size_t length);

@@ -40,7 +40,7 @@ bool UsualPermissions(int fd)
 
 } // namespace
 
-bool ReplaceFile(const char* path, const void* data, size_t length)
+bool WriteReplacementFile(const char* path, const void* data, size_t length)
 {
     int needed = snprintf(TemporaryPath, sizeof TemporaryPath, "%s.XXXXXX", path);
     if (needed < 0 || static_cast<size_t>(needed) >= sizeof TemporaryPath)

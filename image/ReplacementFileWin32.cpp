@@ -30,7 +30,7 @@ bool WriteAll(int fd, const unsigned char* data, size_t length)
 
 } // namespace
 
-bool ReplaceFile(const char* path, const void* data, size_t length)
+bool WriteReplacementFile(const char* path, const void* data, size_t length)
 {
     int needed = snprintf(TemporaryPath, sizeof TemporaryPath, "%s.%lu.tmp", path,
                           static_cast<unsigned long>(GetCurrentProcessId()));

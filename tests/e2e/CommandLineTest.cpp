@@ -226,3 +226,50 @@ TEST_F(VerifyModeTest, LaterVerifyOptionWins)
     EXPECT_EQ(Count(programAndVerify, 0xC0), 64u);
     EXPECT_EQ(Count(programAndVerify, 0x00), 1u + 64);
 }
+
+TEST_F(CommandLineTest, HelpAndVersionAnswerAtOnce)
+{
+    CProcessResult help = RunProcess({ORBELT_DL_PATH, "-v", "image.bin", "--help"});
+    EXPECT_TRUE(help.ExitedWith(0)) << help.Describe();
+    EXPECT_EQ(help.Out.rfind("Usage: orbelt-dl ", 0), 0u) << help.Out;
+    for (const char* option : {"-v ", "-vo ", "-p N ", "--read FILE ", "--size N ", "--erase ",
+                               "--no-wait ", "--result FILE ", "--help ", "--version "})
+    {
+        EXPECT_NE(help.Out.find(std::string("\n  ") + option), std::string::npos) << option;
+    }
+    EXPECT_EQ(help.Err, "");
+    CProcessResult version = RunProcess({ORBELT_DL_PATH, "--version"});
+    EXPECT_TRUE(version.ExitedWith(0)) << version.Describe();
+    EXPECT_EQ(version.Out, "orbelt-dl " ORBELT_VERSION "\n");
+}
+
+// Each mistake is one diagnostic line and the NG banner; no file is written, no port opened.
+TEST_F(CommandLineTest, BadReadAndEraseOptionsAreOneMessage)
+{
+    const std::vector<std::pair<std::vector<std::string>, std::string>> cases = {
+        {{"--read", "f", "--size", "0"}, "invalid read size '0': give"},
+        {{"--read", "f", "--size", "131073"}, "invalid read size '131073': give"},
+        {{"--read", "f", "--size", "1k"}, "invalid read size '1k': give"},
+        {{"--read", "f", "--size"}, "invalid read size '': give"},
+        {{"--read"}, "--read needs a file name\n"},
+        {{"--result"}, "--result needs a file name\n"},
+        {{"--read", "f", "image.bin"}, "--read takes no image file, but 'image.bin' was given\n"},
+        {{"--erase", "-vo"}, "--erase cannot be combined with -v or -vo\n"},
+        {{"--size", "100", "image.bin"}, "--size needs --read\n"},
+        {{"--erase", "--read", "f"}, "--read and --erase cannot be combined\n"},
+    };
+    for (const auto& [arguments, message] : cases)
+    {
+        CProcessResult result = Run(arguments, Unmapped({1}));
+        EXPECT_EQ(ConsoleBody(result.Out), NgEnding);
+        std::string expected = "orbelt-dl: " + message;
+        if (message.back() != '\n')
+        {
+            expected += " a number of bytes from 1 to 131072\n";
+        }
+        EXPECT_EQ(result.Err, expected);
+        EXPECT_FALSE(FileExists(Files.File("f")));
+    }
+    EXPECT_EQ(ConsoleBody(Run({"--read", "f", "--size", "131072"}, Unmapped({1})).Out),
+              "Can't open COM1\n" + NgEnding);
+}

@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
+
 namespace
 {
 
@@ -67,13 +69,21 @@ class DownloadTest : public ::testing::Test
 
     // Runs orbelt-dl against a fresh board and stops the board so that dump and trace exist.
     CProcessResult Run(const std::vector<std::string>& boardOptions,
-                       const std::vector<std::string>& arguments, double timeoutSeconds = 60)
+                       const std::vector<std::string>& arguments, double timeoutSeconds = 60,
+                       int exitCode = 1)
     {
         EXPECT_TRUE(Board.Start(boardOptions));
         CProcessResult result = RunDownloader(arguments, Board.Device(), 7, timeoutSeconds);
         EXPECT_TRUE(Board.Stop()) << Board.Stderr();
-        EXPECT_TRUE(result.ExitedWith(1)) << result.Describe();
+        EXPECT_TRUE(result.ExitedWith(exitCode)) << result.Describe();
         return result;
+    }
+
+    // A board whose flash holds what a download of plain leaves.
+    std::vector<std::string> Programmed(const std::vector<uint8_t>& plain)
+    {
+        EXPECT_TRUE(WriteFileBytes(Files.File("flash.bin"), FlashAfterDownload(plain)));
+        return {"--erase-ms", "0", "--image", Files.File("flash.bin")};
     }
 
     CTempDirectory Files;
@@ -335,4 +345,110 @@ TEST_F(DownloadTest, ChipThatNeverErasesIsGivenUpAfter35Polls)
     EXPECT_GE(result.WallSeconds, 35.0);
     EXPECT_LT(result.CpuSeconds, 0.5);
     EXPECT_EQ(Board.TraceFrames().size(), 6u + 35);
+}
+
+namespace
+{
+
+std::string OkEndingWith(const std::string& verdict)
+{
+    return OkEnding.substr(0, OkEnding.rfind('\n') + 1) + verdict;
+}
+
+} // namespace
+
+TEST_F(DownloadTest, ReadBackIsTheImageFileOfTheFlash)
+{
+    std::vector<uint8_t> plain = PlainImage(4000, 3);
+    ASSERT_TRUE(Board.Start(Programmed(plain)));
+    std::string whole = Files.File("whole.img");
+    std::string part = Files.File("part.img");
+    CProcessResult wholeRun = RunDownloader({"--read", whole, "-p", "7"}, Board.Device());
+    CProcessResult partRun =
+        RunDownloader({"-p", "7", "--read", part, "--size", "100"}, Board.Device());
+    ASSERT_TRUE(Board.Stop()) << Board.Stderr();
+
+    const std::string saved =
+        "Time  <t>\n" + OkEndingWith("Flash saved, press any key to continue");
+    EXPECT_TRUE(wholeRun.ExitedWith(1)) << wholeRun.Describe();
+    EXPECT_EQ(ConsoleBody(wholeRun.Out), StageLine("Read", 131072) + saved);
+    EXPECT_EQ(ConsoleBody(partRun.Out), StageLine("Read", 100) + saved);
+    ASSERT_TRUE(WriteImageFile(Files.File("expected.img"), FlashAfterDownload(plain)));
+    EXPECT_TRUE(ReadFileBytes(whole) == ReadFileBytes(Files.File("expected.img")));
+    ASSERT_TRUE(WriteImageFile(Files.File("expected100.img"),
+                               std::vector<uint8_t>(plain.begin(), plain.begin() + 100)));
+    EXPECT_TRUE(ReadFileBytes(part) == ReadFileBytes(Files.File("expected100.img")));
+    // Read frames only, whole blocks, from address 0: the flash is never written.
+    std::vector<CBoardFrame> frames = Board.TraceFrames();
+    ASSERT_EQ(frames.size(), 131072u + 128);
+    for (size_t i = 0; i < frames.size(); ++i)
+    {
+        ASSERT_TRUE(frames[i] == Frame(0x00, static_cast<uint32_t>(i % 131072), 0)) << i;
+    }
+}
+
+TEST_F(DownloadTest, ReadFromABoardThatStopsAnsweringLeavesNoFile)
+{
+    std::string back = Files.File("back.img");
+    CProcessResult result = Run({"--stop-after", "200"}, {"-p", "7", "--read", back});
+    EXPECT_EQ(ConsoleBody(result.Out),
+              StageUpTo("Read", 131072, 3) + ErrorMarker + "Time  <t>\n" + NgEnding);
+    EXPECT_FALSE(FileExists(back));
+    EXPECT_TRUE(std::filesystem::is_empty(Files.Path())) << "a temporary file was left";
+}
+
+TEST_F(DownloadTest, EraseLeavesTheFlashErased)
+{
+    CProcessResult result =
+        Run(Programmed(PlainImage(3000)), {"--erase", "-p", "7", "--no-wait"}, 10, 0);
+    EXPECT_EQ(ConsoleBody(result.Out), EraseOkAtFirstPoll + "Time  <t>\n" +
+                                           OkEndingWith("Chip erased, press any key to continue"));
+    EXPECT_TRUE(Board.Dump() == std::vector<uint8_t>(BoardFlashSize, 0xFF));
+    std::vector<CBoardFrame> frames = EraseFrames;
+    frames.push_back(Frame(0x00, 0, 0));
+    EXPECT_TRUE(Board.TraceFrames() == frames);
+}
+
+// The record of a good and of a failed run, read by a JSON parser; the CRC is checked against
+// Python's own.
+TEST_F(DownloadTest, ResultLinesAreJson)
+{
+    std::vector<uint8_t> plain = PlainImage(1000, 9);
+    std::string image = Image(plain);
+    std::string record = Files.File("runs.jsonl");
+    ASSERT_TRUE(WriteFileBytes(Files.File("plain.bin"), plain));
+    CProcessResult ok =
+        Run(FastErase, {"-v", "-p", "7", image, "--result", record, "--no-wait"}, 20, 0);
+    CProcessResult failed = RunDownloader({"--result", record, "-p", "7", image}, "/nonexistent");
+    EXPECT_TRUE(failed.ExitedWith(1)) << failed.Describe();
+
+    const char* const check = R"(
+import datetime, json, sys, zlib
+crc = "%08x" % zlib.crc32(open(sys.argv[2], "rb").read())
+text = open(sys.argv[1], encoding="utf-8").read()
+assert text.endswith("\n")
+for line in text.splitlines():
+    run = json.loads(line)
+    start = datetime.datetime.strptime(run.pop("start"), "%Y-%m-%dT%H:%M:%S.%fZ")
+    assert abs(datetime.datetime.utcnow() - start).total_seconds() < 120, start
+    elapsed = run.pop("elapsed_seconds")
+    assert isinstance(elapsed, float) and 0 <= elapsed < 20, elapsed
+    assert run.pop("image_crc32") == crc
+    print(json.dumps(run, sort_keys=True))
+)";
+    CProcessResult parsed =
+        RunProcess({"/usr/bin/python3", "-c", check, record, Files.File("plain.bin")});
+    ASSERT_TRUE(parsed.ExitedWith(0)) << parsed.Describe();
+    // Keys in sorted order: device, failed_stage, image, image_length, mode, port, reason,
+    // result, version.
+    auto line = [&image](const std::string& device, const std::string& stage,
+                         const std::string& mode, const std::string& result)
+    {
+        return "{\"device\": \"" + device + "\", \"failed_stage\": " + stage + ", \"image\": \"" +
+               image + "\", \"image_length\": 1000, \"mode\": \"" + mode +
+               "\", \"port\": 7, \"reason\": null, \"result\": \"" + result +
+               "\", \"version\": \"" ORBELT_VERSION "\"}\n";
+    };
+    EXPECT_EQ(parsed.Out, line(Board.Device(), "null", "program-verify", "OK") +
+                              line("/nonexistent", "\"Port\"", "program", "NG"));
 }

@@ -89,13 +89,13 @@ class TerminalFaultTest : public ::testing::Test
     // Runs orbelt-dl -v in the pane, between two snapshots of the pane's terminal settings.
     // A trap keeps the script going after Ctrl-C so that the second snapshot is taken; the
     // pane then stays open until the server is killed.
-    bool StartDownload(const std::string& device)
+    bool StartDownload(const std::string& device, const std::string& options = "-v")
     {
         std::string script = Files.File("run.sh");
         std::string text = "trap 'echo interrupted >>" + Files.File("log") + "' INT\n" +
                            "stty -g >" + Files.File("before") + "\n" + "ORBELT_COM7=" + device +
-                           " '" + ORBELT_DL_PATH + "' -v -p 7 '" + Image + "'\n" + "code=$?\n" +
-                           "stty -g >" + Files.File("after") + "\n" + "echo $code >" +
+                           " '" + ORBELT_DL_PATH + "' " + options + " -p 7 '" + Image + "'\n" +
+                           "code=$?\n" + "stty -g >" + Files.File("after") + "\n" + "echo $code >" +
                            Files.File("status") + "\n" + "exec sleep 60\n";
         return WriteFileText(script, text) && Session.Start(script) &&
                WaitForFile(Files.File("before"), 10);
@@ -137,6 +137,26 @@ TEST_F(TerminalFaultTest, CtrlCDuringTheDownload)
     EXPECT_EQ(body.substr(body.size() - std::min(body.size(), OkEnding.size())), OkEnding);
     ASSERT_TRUE(board.Stop()) << board.Stderr();
     EXPECT_EQ(board.Dump(), FlashAfterDownload(Plain));
+}
+
+// On a terminal, where the key wait would block: the exit status alone tells the result.
+TEST_F(TerminalFaultTest, NoWaitEndsWithoutAKey)
+{
+    CBoardProcess board;
+    ASSERT_TRUE(board.Start({"--erase-ms", "0"}));
+    ASSERT_TRUE(StartDownload(board.Device(), "-v --no-wait"));
+    EXPECT_EQ(Status(), "0\n") << Session.Screen();
+    EXPECT_NE(Session.Screen().find("Firmware upgraded, press any key to continue"),
+              std::string::npos);
+    EXPECT_EQ(ReadFileText(Files.File("after")), ReadFileText(Files.File("before")));
+
+    CTmux failing;
+    ASSERT_TRUE(WriteFileText(Files.File("run.sh"),
+                              "'" + std::string(ORBELT_DL_PATH) + "' --no-wait -p 0; echo $? >" +
+                                  Files.File("failed") + "\nexec sleep 60\n"));
+    ASSERT_TRUE(failing.Start(Files.File("run.sh")));
+    ASSERT_TRUE(WaitForFile(Files.File("failed"), 10)) << failing.Screen();
+    EXPECT_EQ(ReadFileText(Files.File("failed")), "1\n");
 }
 
 class KeyWaitTest : public TerminalFaultTest

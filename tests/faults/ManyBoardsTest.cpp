@@ -1,6 +1,8 @@
 // Eight boards flashed at once by eight orbelt-dl processes, and scripts/flash-many.
 #include "tests/faults/FaultSupport.h"
 
+#include <algorithm>
+#include <csignal>
 #include <cstdio>
 #include <gtest/gtest.h>
 #include <memory>
@@ -16,9 +18,11 @@ std::string EndOf(const std::string& text, size_t length)
     return text.substr(text.size() - std::min(text.size(), length));
 }
 
-// flash-many's report: "Logs in DIR", then "COMn  VERDICT  SECONDS s" per port, e.g.
-// "COM1 OK" for each line that has the right form.
-std::vector<std::string> Verdicts(const std::string& out, const std::string& logs)
+// flash-many's report: "Logs in DIR", then "COMn  VERDICT  SECONDS s[  REASON]" per port in
+// the order they finish, then the count line. Returns e.g. "COM1 OK" per port, sorted, and the
+// reasons of NG ports in *reasons.
+std::vector<std::string> Verdicts(const std::string& out, const std::string& logs,
+                                  std::vector<std::string>* reasons = nullptr)
 {
     std::istringstream lines(out);
     std::string line;
@@ -27,22 +31,42 @@ std::vector<std::string> Verdicts(const std::string& out, const std::string& log
     {
         verdicts.push_back("bad first line: " + line);
     }
-    while (std::getline(lines, line))
+    int ok = 0;
+    int ng = 0;
+    while (std::getline(lines, line) && line.rfind("COM", 0) == 0)
     {
         int port = 0;
         char verdict[8] = {};
         double seconds = -1;
-        char unit[4] = {};
         int used = 0;
-        if (std::sscanf(line.c_str(), "COM%d %7s %lf %3s%n", &port, verdict, &seconds, unit,
-                        &used) != 4 ||
-            used != static_cast<int>(line.size()) || std::string(unit) != "s" || seconds < 0)
+        if (std::sscanf(line.c_str(), "COM%d %7s %lf s%n", &port, verdict, &seconds, &used) != 3 ||
+            seconds < 0 || line.compare(static_cast<size_t>(used) - 2, 2, " s") != 0)
         {
             verdicts.push_back("bad line: " + line);
             continue;
         }
+        std::string reason = line.substr(static_cast<size_t>(used));
+        bool isOk = std::string(verdict) == "OK";
+        (isOk ? ok : ng) += 1;
+        if (isOk != reason.empty() || (!isOk && reason.rfind("  ", 0) != 0))
+        {
+            verdicts.push_back("bad reason: " + line);
+        }
+        if (!isOk && reasons != nullptr)
+        {
+            reasons->push_back(reason.substr(2));
+        }
         verdicts.push_back("COM" + std::to_string(port) + " " + verdict);
     }
+    while (line.rfind("Results in ", 0) == 0 || line == "Interrupted")
+    {
+        std::getline(lines, line);
+    }
+    if (line != std::to_string(ok) + " OK, " + std::to_string(ng) + " NG")
+    {
+        verdicts.push_back("bad count line: " + line);
+    }
+    std::sort(verdicts.begin(), verdicts.end());
     return verdicts;
 }
 
@@ -88,10 +112,8 @@ class FlashManyTest : public ::testing::Test
 {
   protected:
     // scripts/flash-many with COM1.. mapped to the boards.
-    CProcessResult FlashMany(const std::vector<std::string>& arguments)
+    CProcessOptions FlashManyOptions()
     {
-        std::vector<std::string> argv{"/bin/bash", ORBELT_SOURCE_DIR "/scripts/flash-many"};
-        argv.insert(argv.end(), arguments.begin(), arguments.end());
         CProcessOptions options;
         options.Environment = {std::string("ORBELT_DL=") + ORBELT_DL_PATH,
                                "FLASH_MANY_LOGS=" + Files.File("logs")};
@@ -101,7 +123,14 @@ class FlashManyTest : public ::testing::Test
                                           Boards[i]->Device());
         }
         options.TimeoutSeconds = 60;
-        return RunProcess(argv, options);
+        return options;
+    }
+
+    CProcessResult FlashMany(const std::vector<std::string>& arguments)
+    {
+        std::vector<std::string> argv{"/bin/bash", ORBELT_SOURCE_DIR "/scripts/flash-many"};
+        argv.insert(argv.end(), arguments.begin(), arguments.end());
+        return RunProcess(argv, FlashManyOptions());
     }
 
     void StartBoards(const std::vector<std::vector<std::string>>& options)
@@ -151,10 +180,14 @@ TEST_F(FlashManyTest, OneFailingBoardFailsTheRun)
     CProcessResult result = FlashMany({"-v", Image, "1", "2", "3"});
 
     EXPECT_TRUE(result.ExitedWith(1)) << result.Describe() << result.Out;
-    EXPECT_EQ(Verdicts(result.Out, Files.File("logs")),
+    std::vector<std::string> reasons;
+    EXPECT_EQ(Verdicts(result.Out, Files.File("logs"), &reasons),
               (std::vector<std::string>{"COM1 OK", "COM2 NG", "COM3 OK"}));
-    EXPECT_EQ(EndOf(Log(2), NgEnding.size()), NgEnding);
-    EXPECT_NE(Log(2).find("Program Error\n"), std::string::npos) << Log(2);
+    EXPECT_EQ(reasons, std::vector<std::string>{"see orbelt-dl-COM2.log"});
+    // The log holds the console bytes alone, diagnostics apart.
+    EXPECT_EQ(ConsoleBody(Log(2)), EraseOkAtFirstPoll +
+                                       StageUpTo("Program", static_cast<int>(Plain.size()), 1) +
+                                       "Program Error\n" + ErrorMarker + "Time  <t>\n" + NgEnding);
     EXPECT_EQ(EndOf(Log(1), OkEnding.size()), OkEnding);
     EXPECT_EQ(EndOf(Log(3), OkEnding.size()), OkEnding);
 }
@@ -167,12 +200,81 @@ TEST_F(FlashManyTest, RefusesBadPorts)
                                                       {Image, "251"},
                                                       {Image, "x"},
                                                       {Image},
-                                                      {"-v", Image}})
+                                                      {"-v", Image},
+                                                      {"--result", "", Image, "1"},
+                                                      {"-x", Image, "1"}})
     {
         CProcessResult result = FlashMany(arguments);
         EXPECT_TRUE(result.ExitedWith(2)) << result.Describe();
         EXPECT_EQ(result.Out, "");
     }
+    CProcessResult help = FlashMany({"--help"});
+    EXPECT_TRUE(help.ExitedWith(0)) << help.Describe();
+    EXPECT_EQ(help.Out.rfind("usage: ", 0), 0u) << help.Out;
+}
+
+// A missing or empty image is one error before anything starts.
+TEST_F(FlashManyTest, ImageIsCheckedUpFront)
+{
+    ASSERT_TRUE(WriteFileBytes(Image, {}));
+    for (const std::string& image : {Image, Files.File("missing.img")})
+    {
+        CProcessResult result = FlashMany({image, "1", "2"});
+        EXPECT_TRUE(result.ExitedWith(2)) << result.Describe();
+        EXPECT_EQ(result.Out, "");
+        EXPECT_EQ(std::count(result.Err.begin(), result.Err.end(), '\n'), 1) << result.Err;
+        EXPECT_NE(result.Err.find(image), std::string::npos) << result.Err;
+    }
+    EXPECT_FALSE(FileExists(Files.File("logs")));
+}
+
+TEST_F(FlashManyTest, SharedResultFileHasOneJsonLinePerBoard)
+{
+    ASSERT_TRUE(WriteImageFile(Image, Plain));
+    StartBoards({{"--erase-ms", "0"}, {"--erase-ms", "0", "--bad-cell", "100"}});
+    std::string record = Files.File("runs.jsonl");
+    CProcessResult result = FlashMany({"--result", record, Image, "1", "2"});
+    EXPECT_TRUE(result.ExitedWith(1)) << result.Describe();
+    EXPECT_NE(result.Out.find("\nResults in " + record + "\n"), std::string::npos) << result.Out;
+    CProcessResult parsed =
+        RunProcess({"/usr/bin/python3", "-c",
+                    "import json, sys\n"
+                    "runs = [json.loads(line) for line in open(sys.argv[1])]\n"
+                    "print(sorted((run['port'], run['result'], run['mode']) for run in runs))",
+                    record});
+    ASSERT_TRUE(parsed.ExitedWith(0)) << parsed.Describe();
+    EXPECT_EQ(parsed.Out, "[(1, 'OK', 'program'), (2, 'NG', 'program')]\n");
+}
+
+// Ctrl-C reaches the whole process group, as from a terminal: every download stops and each
+// port is still reported.
+TEST_F(FlashManyTest, CtrlCStopsEveryDownload)
+{
+    ASSERT_TRUE(WriteImageFile(Image, Plain));
+    StartBoards({{"--erase-never"}, {"--erase-never"}});
+    CBackgroundProcess flashMany;
+    ASSERT_TRUE(
+        flashMany.Start({"/bin/bash", ORBELT_SOURCE_DIR "/scripts/flash-many", Image, "1", "2"},
+                        FlashManyOptions()));
+    for (int port = 1; port <= 2; ++port)
+    {
+        double deadline = MonotonicSeconds() + 10;
+        while (Log(port).find('+') == std::string::npos && MonotonicSeconds() < deadline)
+        {
+            SleepFor(0.05);
+        }
+    }
+    ASSERT_EQ(kill(-flashMany.Pid(), SIGINT), 0);
+    ASSERT_TRUE(flashMany.Wait(5)) << "the downloads went on";
+    const CProcessResult& result = flashMany.Result();
+    EXPECT_TRUE(result.ExitedWith(130)) << result.Describe();
+    EXPECT_EQ(Verdicts(result.Out, Files.File("logs")),
+              (std::vector<std::string>{"COM1 NG", "COM2 NG"}));
+    EXPECT_NE(result.Out.find("\nInterrupted\n0 OK, 2 NG\n"), std::string::npos) << result.Out;
+    // Nothing goes on sending to the boards.
+    size_t sent = Boards[0]->Trace().size() + Boards[1]->Trace().size();
+    SleepFor(1.5);
+    EXPECT_EQ(Boards[0]->Trace().size() + Boards[1]->Trace().size(), sent);
 }
 
 } // namespace

@@ -96,8 +96,20 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     int expectedMode = VerifyMode;
     int expectedPort = 1;
     const char* expectedFile = nullptr;
+    // The long options have their own checks and combinations: past one, only the walk's
+    // invariants are checked.
+    bool longOption = false;
     for (int i = 1; i < argc; ++i)
     {
+        for (const char* name :
+             {"--read", "--size", "--erase", "--no-wait", "--result", "--help", "--version"})
+        {
+            longOption = longOption || strcmp(argv[i], name) == 0;
+        }
+        if (longOption)
+        {
+            break;
+        }
         if (strcmp(argv[i], "-vo") == 0)
         {
             expectedMode = 2;
@@ -123,10 +135,19 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 
     const char* fileName = "unset";
     bool result = ParseArguments(argc, argv.data(), &fileName);
-    FUZZ_CHECK(result == expectedResult);
     FUZZ_CHECK(VerifyMode >= 0 && VerifyMode <= 2);
-    FUZZ_CHECK(VerifyMode == expectedMode);
-    if (result)
+    FUZZ_CHECK(ReadSize >= 1 && ReadSize <= MaxReadSize);
+    FUZZ_CHECK(!result || Operation == OperationDownload || fileName == nullptr);
+    if (longOption)
+    {
+        FUZZ_CHECK(!result || PortNumber >= MinPortNumber && PortNumber <= MaxPortNumber);
+    }
+    else
+    {
+        FUZZ_CHECK(result == expectedResult);
+        FUZZ_CHECK(VerifyMode == expectedMode);
+    }
+    if (result && !longOption)
     {
         FUZZ_CHECK(PortNumber >= MinPortNumber && PortNumber <= MaxPortNumber);
         FUZZ_CHECK(PortNumber == expectedPort);

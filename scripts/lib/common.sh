@@ -14,6 +14,20 @@ install_dependencies()
     fi
 }
 
+# The QEMU guest of scripts/vm-test: emulator, a kernel with its modules, a static busybox.
+install_vm_dependencies()
+{
+    local missing=()
+    command -v qemu-system-x86_64 >/dev/null || missing+=(qemu-system-x86)
+    compgen -G "/boot/vmlinuz-*" >/dev/null || missing+=(linux-image-amd64)
+    command -v busybox >/dev/null && ! ldd "$(command -v busybox)" >/dev/null 2>&1 ||
+        missing+=(busybox-static)
+    command -v cpio >/dev/null || missing+=(cpio)
+    if [ ${#missing[@]} -gt 0 ]; then
+        apt_install "${missing[@]}"
+    fi
+}
+
 apt_install()
 {
     echo "Installing: $*"

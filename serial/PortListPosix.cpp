@@ -300,8 +300,8 @@ void AddDriverPorts(CPortTable& table)
     closedir(folder);
 }
 
-// Every mapping becomes an entry, with what sysfs knows of its device; a device that only a
-// mapping reaches is then not listed a second time without a number.
+// Every mapping becomes an entry, with what sysfs knows of its device, which is then not
+// listed a second time without a number or with the same one.
 void AddMappings(CPortTable& table)
 {
     const int Covered = -1;
@@ -324,7 +324,7 @@ void AddMappings(CPortTable& table)
         }
         snprintf(entry->Description, sizeof entry->Description, "ORBELT_COM%ld", number);
         AppendPart(entry->Description, sizeof entry->Description, about);
-        if (known != nullptr && known->Number == 0)
+        if (known != nullptr && (known->Number == 0 || known->Number == number))
         {
             known->Number = Covered;
         }

@@ -4,7 +4,6 @@
 
 #include <cerrno>
 #include <cstdio>
-#include <cstring>
 #include <sys/stat.h>
 
 namespace
@@ -51,11 +50,11 @@ bool OpenReplacement(CReplacementFile& file, const char* targetPath)
     file.Descriptor = -1;
     file.Direct = false;
     file.Temporary[0] = '\0';
-    if (strlen(targetPath) >= sizeof file.Target)
+    if (snprintf(file.Target, sizeof file.Target, "%s", targetPath) >=
+        static_cast<int>(sizeof file.Target))
     {
         return Failed(file, ENAMETOOLONG);
     }
-    strcpy(file.Target, targetPath);
     struct stat status;
     if (stat(targetPath, &status) == 0)
     {

@@ -170,7 +170,11 @@ int Scramble(const char* inputPath, const char* outputPath)
     FILE* input = fopen(inputPath, "rb");
     if (input == nullptr)
     {
-        return Fail("cannot read", inputPath, errno);
+        int error = errno;
+        // Linux opens a directory and fails at the first read; Windows refuses to open it.
+        struct stat status;
+        bool directory = stat(inputPath, &status) == 0 && (status.st_mode & S_IFMT) == S_IFDIR;
+        return Fail("cannot read", inputPath, directory ? EISDIR : error);
     }
     int status = ScrambleInput(input, inputPath, outputPath);
     // Closed before the rename: Windows cannot replace a file that is still open.

@@ -27,13 +27,12 @@ unsigned char Fill = 0xFF; // the erased flash
 
 const char Usage[] = "usage: orbelt-scramble [--force] [--fill BYTE] INPUT OUTPUT\n";
 const char Help[] =
-    "Scrambles INPUT with the image key into OUTPUT; applied to an image it gives the\n"
-    "plain binary back. An INPUT of Intel HEX or S-records (recognised by its content)\n"
-    "becomes the image of flash addresses 0 to its highest address.\n"
-    "  --force       write a binary INPUT over 131072 bytes too (orbelt-dl uses only the\n"
-    "                first 131072); records past address 0x1FFFF are always refused\n"
-    "  --fill BYTE   value of the bytes no record gives (0 to 255 or 0x00 to 0xFF;\n"
-    "                default 0xFF, the erased flash)\n"
+    "Scrambles INPUT with the image key into OUTPUT; applied to an image it gives\n"
+    "the plain binary back. An INPUT of Intel HEX or S-records (recognised by its\n"
+    "content) becomes the image of flash addresses 0 to its highest address; records\n"
+    "past 0x1FFFF, the end of the flash, are refused.\n"
+    "  --force       write binary inputs over 131072 bytes too (orbelt-dl cuts them)\n"
+    "  --fill BYTE   gap value for records, 0 to 255 or 0x00 to 0xFF (default 0xFF)\n"
     "  --version     print the version and exit\n"
     "  -h, --help    print this text and exit\n";
 

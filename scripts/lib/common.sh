@@ -33,6 +33,44 @@ configure_and_build()
     cmake --build "$dir" -j "$(nproc)"
 }
 
+# build_with_progress DIR [cmake options...]: configure_and_build, showing how far the build
+# has come instead of its chatter: one line redrawn on a terminal, a line per tenth otherwise.
+# When the build fails, its whole output follows on standard error.
+build_with_progress()
+{
+    local dir=$1 log status=0 started=$SECONDS
+    log=$(mktemp)
+    echo "Configuring and building in $dir/ (a few minutes on a fresh machine) ..."
+    configure_and_build "$@" 2>&1 | tee "$log" | show_build_progress || status=$?
+    if [ "$status" -ne 0 ]; then
+        cat "$log" >&2
+    else
+        echo "Built in $((SECONDS - started)) s."
+    fi
+    rm -f "$log"
+    return $status
+}
+
+# Reads make's "[ 45%] ..." lines; parallel jobs report out of order, so the highest counts.
+show_build_progress()
+{
+    local line percent highest=-1
+    while IFS= read -r line; do
+        [[ $line =~ ^\[\ *([0-9]+)%\] ]] || continue
+        percent=${BASH_REMATCH[1]}
+        [ "$percent" -gt "$highest" ] || continue
+        if [ -t 1 ]; then
+            printf '\r  %3d %% built' "$percent"
+        elif [ $((percent / 10)) -gt $((highest / 10)) ] || [ "$highest" -lt 0 ]; then
+            printf '  %3d %% built\n' "$percent"
+        fi
+        highest=$percent
+    done
+    if [ -t 1 ] && [ "$highest" -ge 0 ]; then
+        printf '\n'
+    fi
+}
+
 # Prints the first line a background program writes to FILE, waiting up to 10 s for it.
 wait_for_first_line()
 {

@@ -32,18 +32,12 @@ const char* const Usage =
     "  --erase        erase the chip only (no IMAGE, -v or -vo)\n"
     "  --no-wait      no key wait at the end; exit status 0 on success, 1 on failure\n"
     "  --result FILE  append one JSON line describing the run to FILE\n"
+    "  --list-ports   list the serial ports and the number to pass to -p, and exit\n"
     "  --help         print this help and exit\n"
     "  --version      print the version and exit\n"
     "\n"
     "On Linux the environment variable ORBELT_COMN names the device of COMN (default\n"
     "/dev/ttyS(N-1)). Without --no-wait the tool waits for a key and exits with status 1.\n";
-
-// The options that consume the next argument.
-bool TakesValue(const char* argument)
-{
-    return strcmp(argument, "-p") == 0 || strcmp(argument, "--read") == 0 ||
-           strcmp(argument, "--size") == 0 || strcmp(argument, "--result") == 0;
-}
 
 // Plain decimal digits only: a size is never guessed from a typo.
 bool ParseReadSize(const char* text, int& size)
@@ -113,6 +107,12 @@ void ResetLongOptions()
 }
 
 } // namespace
+
+bool OptionTakesValue(const char* argument)
+{
+    return strcmp(argument, "-p") == 0 || strcmp(argument, "--read") == 0 ||
+           strcmp(argument, "--size") == 0 || strcmp(argument, "--result") == 0;
+}
 
 bool ParsePortNumber(const char* text, int& port)
 {
@@ -205,15 +205,16 @@ bool ParseArguments(int argc, char** argv, const char** fileName)
         }
         else if (strcmp(argument, "--result") == 0)
         {
-            // Taken by ScanEarlyOptions already; here only its value is checked.
+            // Taken by FindResultPath already; here only its value is checked.
             if (!TakePath(argc, argv, i, resultPath))
             {
                 return false;
             }
         }
-        else if (strcmp(argument, "--help") == 0 || strcmp(argument, "--version") == 0)
+        else if (strcmp(argument, "--help") == 0 || strcmp(argument, "--version") == 0 ||
+                 strcmp(argument, "--list-ports") == 0)
         {
-            // Answered before the run by ScanEarlyOptions.
+            // Answered before the run starts (AnswerQuestion); never an image name.
         }
         else if (*fileName == nullptr && argument[0] != '\0')
         {
@@ -223,39 +224,23 @@ bool ParseArguments(int argc, char** argv, const char** fileName)
     return CheckCombination(*fileName, verifyGiven, sizeGiven, ReadPath != nullptr, eraseGiven);
 }
 
-EEarlyRequest ScanEarlyOptions(int argc, char** argv)
+void FindResultPath(int argc, char** argv)
 {
     ResultPath = nullptr;
-    EEarlyRequest request = RequestRun;
     for (int i = 1; i < argc; ++i)
     {
-        const char* argument = argv[i];
-        if (request == RequestRun && strcmp(argument, "--help") == 0)
-        {
-            request = RequestHelp;
-        }
-        else if (request == RequestRun && strcmp(argument, "--version") == 0)
-        {
-            request = RequestVersion;
-        }
-        else if (strcmp(argument, "--result") == 0 && i + 1 < argc && argv[i + 1][0] != '\0')
+        if (strcmp(argv[i], "--result") == 0 && i + 1 < argc && argv[i + 1][0] != '\0')
         {
             ResultPath = argv[i + 1];
         }
-        if (TakesValue(argument))
+        if (OptionTakesValue(argv[i]))
         {
             ++i;
         }
     }
-    return request;
 }
 
 void PrintUsage()
 {
     printf("%s", Usage);
-}
-
-void PrintVersion()
-{
-    printf("orbelt-dl %s\n", ORBELT_VERSION);
 }

@@ -9,15 +9,10 @@ bool ParseArguments(int argc, char** argv, const char** fileName);
 // atoi's reading of text (white space, sign, digits) limited to the valid port range.
 bool ParsePortNumber(const char* text, int& port);
 
-// What the command line asks for before any run: --help and --version answer at once, and
-// --result is taken even when the walk later stops at a bad argument, so that a failed run
-// is recorded too.
-enum EEarlyRequest
-{
-    RequestRun,
-    RequestHelp,
-    RequestVersion,
-};
-EEarlyRequest ScanEarlyOptions(int argc, char** argv);
+// The options that consume the next argument as their value.
+bool OptionTakesValue(const char* argument);
+
+// Sets ResultPath from the last "--result FILE", looking past whatever the walk would stop at,
+// so that a run that fails on its arguments is recorded too.
+void FindResultPath(int argc, char** argv);
 void PrintUsage();
-void PrintVersion();

@@ -1,18 +1,18 @@
 #include "app/CommandLine.h"
 #include "app/Console.h"
 #include "app/Outcome.h"
+#include "app/Questions.h"
 #include "app/RunRecord.h"
 #include "app/Settings.h"
 
 int main(int argc, char** argv)
 {
     MakeOutputUnbuffered();
-    EEarlyRequest request = ScanEarlyOptions(argc, argv);
-    if (request != RequestRun)
+    if (AnswerQuestion(argc, argv))
     {
-        request == RequestHelp ? PrintUsage() : PrintVersion();
         return 0;
     }
+    FindResultPath(argc, argv);
     StartRunRecord();
     StartUp();
     bool result = RunFromArguments(argc, argv);

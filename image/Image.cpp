@@ -3,7 +3,6 @@
 #include "app/Diagnostic.h"
 #include "image/ReplacementFile.h"
 
-#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <sys/stat.h>
@@ -62,14 +61,17 @@ bool LoadImage(const char* path)
 
 bool SaveImage(const char* path)
 {
+    static CReplacementFile file;
     // Scrambled in place for the write and descrambled again after it: no second buffer.
     ApplyImageKey(ImageBuffer, static_cast<size_t>(ImageLength));
-    bool saved = WriteReplacementFile(path, ImageBuffer, static_cast<size_t>(ImageLength));
-    int error = errno;
+    bool saved = OpenReplacement(file, path) &&
+                 WriteReplacement(file, ImageBuffer, static_cast<size_t>(ImageLength)) &&
+                 CommitReplacement(file);
     ApplyImageKey(ImageBuffer, static_cast<size_t>(ImageLength));
     if (!saved)
     {
-        Diagnose("cannot write %s: %s", path, strerror(error));
+        Diagnose("cannot write %s: %s", path, strerror(file.Error));
+        AbandonReplacement(file);
     }
     return saved;
 }

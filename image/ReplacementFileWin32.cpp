@@ -1,60 +1,74 @@
-#include "image/ReplacementFile.h"
+#include "image/ReplacementFilePlatform.h"
 
 #include <cerrno>
-#include <cstdio>
+#include <climits>
 #include <fcntl.h>
 #include <io.h>
+#include <process.h>
 #include <sys/stat.h>
 #include <windows.h>
 
-namespace
+// Binary mode: the C runtime's default text mode would turn every 0x0A into 0x0D 0x0A.
+int CreateNewFile(const char* path)
 {
-
-char TemporaryPath[MAX_PATH + 32];
-
-bool WriteAll(int fd, const unsigned char* data, size_t length)
-{
-    while (length > 0)
-    {
-        unsigned chunk = length > 0x10000 ? 0x10000u : static_cast<unsigned>(length);
-        int written = _write(fd, data, chunk);
-        if (written <= 0)
-        {
-            return false;
-        }
-        data += written;
-        length -= static_cast<size_t>(written);
-    }
-    return true;
+    return _open(path, _O_WRONLY | _O_CREAT | _O_EXCL | _O_BINARY | _O_NOINHERIT,
+                 _S_IREAD | _S_IWRITE);
 }
 
-} // namespace
-
-bool WriteReplacementFile(const char* path, const void* data, size_t length)
+int OpenExistingFile(const char* path)
 {
-    int needed = snprintf(TemporaryPath, sizeof TemporaryPath, "%s.%lu.tmp", path,
-                          static_cast<unsigned long>(GetCurrentProcessId()));
-    if (needed < 0 || static_cast<size_t>(needed) >= sizeof TemporaryPath)
+    return _open(path, _O_WRONLY | _O_BINARY | _O_NOINHERIT);
+}
+
+long WriteToFile(int descriptor, const void* data, size_t length)
+{
+    unsigned count = length > INT_MAX ? INT_MAX : static_cast<unsigned>(length);
+    return _write(descriptor, data, count);
+}
+
+bool SyncFile(int descriptor)
+{
+    return _commit(descriptor) == 0;
+}
+
+bool CloseFile(int descriptor)
+{
+    return _close(descriptor) == 0;
+}
+
+static int ErrnoOf(DWORD error)
+{
+    switch (error)
     {
-        errno = ENAMETOOLONG;
-        return false;
+    case ERROR_FILE_NOT_FOUND:
+    case ERROR_PATH_NOT_FOUND:
+        return ENOENT;
+    case ERROR_ACCESS_DENIED:
+    case ERROR_SHARING_VIOLATION:
+    case ERROR_LOCK_VIOLATION:
+        return EACCES;
+    case ERROR_DISK_FULL:
+    case ERROR_HANDLE_DISK_FULL:
+        return ENOSPC;
+    case ERROR_NOT_SAME_DEVICE:
+        return EXDEV;
+    default:
+        return EIO;
     }
-    int fd = _open(TemporaryPath, _O_WRONLY | _O_CREAT | _O_EXCL | _O_BINARY, _S_IREAD | _S_IWRITE);
-    if (fd < 0)
+}
+
+// rename() of the C runtime refuses an existing target.
+bool MoveOverTarget(const char* source, const char* target)
+{
+    if (MoveFileExA(source, target, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
     {
-        return false;
+        return true;
     }
-    bool written =
-        WriteAll(fd, static_cast<const unsigned char*>(data), length) && _commit(fd) == 0;
-    written = _close(fd) == 0 && written;
-    // MoveFileEx replaces an existing file, which rename does not do on Windows.
-    if (!written ||
-        !MoveFileExA(TemporaryPath, path, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
-    {
-        int error = written ? EACCES : errno;
-        _unlink(TemporaryPath);
-        errno = error;
-        return false;
-    }
-    return true;
+    errno = ErrnoOf(GetLastError());
+    return false;
+}
+
+unsigned long ProcessNumber()
+{
+    return static_cast<unsigned long>(_getpid());
 }

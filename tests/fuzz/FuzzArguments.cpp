@@ -101,8 +101,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     bool longOption = false;
     for (int i = 1; i < argc; ++i)
     {
-        for (const char* name :
-             {"--read", "--size", "--erase", "--no-wait", "--result", "--help", "--version"})
+        for (const char* name : {"--read", "--size", "--erase", "--no-wait", "--result"})
         {
             longOption = longOption || strcmp(argv[i], name) == 0;
         }
@@ -126,6 +125,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
                 break;
             }
             expectedPort = ExpectedPort(argv[++i]);
+        }
+        else if (strcmp(argv[i], "--version") == 0 || strcmp(argv[i], "--list-ports") == 0 ||
+                 strcmp(argv[i], "--help") == 0)
+        {
         }
         else if (expectedFile == nullptr && argv[i][0] != '\0')
         {

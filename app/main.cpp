@@ -1,13 +1,20 @@
 #include "app/Console.h"
 #include "app/Outcome.h"
+#include "app/Stop.h"
 
 int main(int argc, char** argv)
 {
+    KeepRunningWithoutConsole();
     MakeOutputUnbuffered();
     StartUp();
     bool result = RunFromArguments(argc, argv);
     PrintResultBanner(result);
     PrintVerdict(result);
+    if (StopRequested())
+    {
+        // Whoever stopped the run is not there to press a key.
+        return 128 + StopSignal();
+    }
     WaitForKey();
     // 1 after every run, success or not, as existing callers expect: the verdict is the banner.
     return 1;

@@ -127,6 +127,24 @@ TEST_F(DownloadTest, WithoutVerifyNothingIsReadBack)
     EXPECT_TRUE(Board.TraceFrames() == DownloadFrames(flash, 1000, false));
 }
 
+TEST_F(DownloadTest, WallClockStepDoesNotShowInTheTime)
+{
+    std::vector<uint8_t> plain = PlainImage(100);
+    std::string image = Image(plain);
+    ASSERT_TRUE(Board.Start(FastErase));
+    CProcessOptions options;
+    options.Environment = {"ORBELT_COM7=" + Board.Device(),
+                           std::string("LD_PRELOAD=") + ORBELT_WALL_CLOCK_STEP,
+                           "ASAN_OPTIONS=verify_asan_link_order=0"};
+    CProcessResult result = RunProcess({ORBELT_DL_PATH, "-p", "7", image}, options);
+    EXPECT_TRUE(result.ExitedWith(1)) << result.Describe();
+    int elapsed = -1;
+    EXPECT_EQ(ConsoleBody(result.Out, &elapsed),
+              EraseOkAtFirstPoll + StageLine("Program", 100) + "Time  <t>\n" + OkEnding);
+    EXPECT_GE(elapsed, 0);
+    EXPECT_LE(elapsed, 3);
+}
+
 TEST_F(DownloadTest, FramesCarryAddressesLeastSignificantByteFirst)
 {
     Run(FastErase, {"-p", "7", Image(PlainImage(0x10040))});

@@ -5,6 +5,8 @@
 // once: the download stops at the next frame boundary and leaves the chip in a usable state.
 // A signal that the caller set to be ignored stays ignored.
 void CatchStopRequests();
+// Signals act as they did before CatchStopRequests again; a request already made stays.
+void ReleaseStopRequests();
 bool StopRequested();
 // The signal behind the request, for the exit status 128 + n; 0 while none came.
 int StopSignal();

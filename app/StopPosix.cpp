@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <csignal>
 #include <fcntl.h>
+#include <iterator>
 #include <unistd.h>
 
 namespace
@@ -12,6 +13,7 @@ volatile sig_atomic_t CaughtSignal = 0;
 // Written to by the handler and never read: once readable, it stays readable.
 int WakePipe[2] = {-1, -1};
 const int StopSignals[] = {SIGINT, SIGTERM, SIGHUP};
+struct sigaction PreviousActions[std::size(StopSignals)];
 
 void RequestStop(int signalNumber)
 {
@@ -24,12 +26,6 @@ void RequestStop(int signalNumber)
     ssize_t ignored = write(WakePipe[1], &mark, 1);
     (void)ignored;
     errno = savedErrno;
-}
-
-bool IsIgnored(int signalNumber)
-{
-    struct sigaction current = {};
-    return sigaction(signalNumber, nullptr, &current) == 0 && current.sa_handler == SIG_IGN;
 }
 
 } // namespace
@@ -48,12 +44,21 @@ void CatchStopRequests()
     action.sa_handler = RequestStop;
     sigemptyset(&action.sa_mask);
     // No SA_RESTART: a wait that a stop interrupts returns and looks at the request.
-    for (int signalNumber : StopSignals)
+    for (size_t i = 0; i < std::size(StopSignals); ++i)
     {
-        if (!IsIgnored(signalNumber))
+        sigaction(StopSignals[i], nullptr, &PreviousActions[i]);
+        if (PreviousActions[i].sa_handler != SIG_IGN)
         {
-            sigaction(signalNumber, &action, nullptr);
+            sigaction(StopSignals[i], &action, nullptr);
         }
+    }
+}
+
+void ReleaseStopRequests()
+{
+    for (size_t i = 0; i < std::size(StopSignals); ++i)
+    {
+        sigaction(StopSignals[i], &PreviousActions[i], nullptr);
     }
 }
 

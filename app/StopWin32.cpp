@@ -48,6 +48,11 @@ void CatchStopRequests()
     SetConsoleCtrlHandler(RequestStop, TRUE);
 }
 
+void ReleaseStopRequests()
+{
+    SetConsoleCtrlHandler(RequestStop, FALSE);
+}
+
 bool StopRequested()
 {
     return CaughtSignal != 0;

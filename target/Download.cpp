@@ -1,7 +1,6 @@
 #include "target/Download.h"
 
 #include "app/Settings.h"
-#include "app/Stop.h"
 #include "image/Image.h"
 #include "serial/ComPort.h"
 #include "target/Clock.h"
@@ -172,7 +171,6 @@ bool VerifyOnly()
 bool RunDownload()
 {
     long start = ClockSeconds();
-    CatchStopRequests();
     char mode[40];
     snprintf(mode, sizeof mode, "COM%d:115200,e,8,1", PortNumber);
     if (!TargetPort.Open(mode))

@@ -1,11 +1,16 @@
 #include "app/Console.h"
 #include "app/Outcome.h"
+#include "app/Questions.h"
 #include "app/Stop.h"
 
 int main(int argc, char** argv)
 {
     KeepRunningWithoutConsole();
     MakeOutputUnbuffered();
+    if (AnswerQuestion(argc, argv))
+    {
+        return 0;
+    }
     StartUp();
     bool result = RunFromArguments(argc, argv);
     PrintResultBanner(result);

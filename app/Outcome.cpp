@@ -4,6 +4,7 @@
 #include "app/Diagnostic.h"
 #include "app/RunRecord.h"
 #include "app/Settings.h"
+#include "app/Stop.h"
 #include "image/Image.h"
 #include "target/Download.h"
 
@@ -25,6 +26,16 @@ const char* const NgBanner[] = {
     "\n           N   NN       G     G", "\n           N   NN       G     G",
     "\n           N    N       GGGGGGG",
 };
+
+// Only the work on the board turns signals into stop requests: before it (a FIFO image that
+// waits for its writer) and after it (saving a read-back, the key wait) they act as usual.
+bool UntilStopped(bool (*run)())
+{
+    CatchStopRequests();
+    bool succeeded = run();
+    ReleaseStopRequests();
+    return succeeded;
+}
 
 } // namespace
 
@@ -69,7 +80,7 @@ namespace
 bool ReadFlashIntoFile()
 {
     RecordImagePath(ReadPath);
-    if (!RunReadBack())
+    if (!UntilStopped(RunReadBack))
     {
         return false;
     }
@@ -92,7 +103,7 @@ bool DownloadImage(const char* fileName)
         return false;
     }
     RecordImageBytes();
-    return RunDownload();
+    return UntilStopped(RunDownload);
 }
 
 } // namespace
@@ -111,7 +122,7 @@ bool RunFromArguments(int argc, char** argv)
     }
     if (Operation == OperationErase)
     {
-        return RunErase();
+        return UntilStopped(RunErase);
     }
     return DownloadImage(fileName);
 }

@@ -3,6 +3,7 @@
 #include "app/Diagnostic.h"
 #include "app/RecordFile.h"
 #include "app/Settings.h"
+#include "app/Stop.h"
 #include "image/Crc32.h"
 #include "image/Image.h"
 #include "serial/ComPort.h"
@@ -186,7 +187,14 @@ void FormatLine(bool ok, long long elapsedMs)
     Add(",\"mode\":\"%s\",\"result\":\"%s\",\"failed_stage\":", ModeName(), ok ? "OK" : "NG");
     AddString(ok ? nullptr : CurrentStage());
     Add(",\"reason\":");
-    AddString(ok || LastDiagnostic()[0] == '\0' ? nullptr : LastDiagnostic());
+    if (!ok && StopRequested())
+    {
+        Add("\"stopped by signal %d\"", StopSignal());
+    }
+    else
+    {
+        AddString(ok || LastDiagnostic()[0] == '\0' ? nullptr : LastDiagnostic());
+    }
     Add(",\"elapsed_seconds\":%ld.%03d}\n", static_cast<long>(elapsedMs / 1000),
         static_cast<int>(elapsedMs % 1000));
 }
@@ -196,7 +204,7 @@ void FormatLine(bool ok, long long elapsedMs)
 void StartRunRecord()
 {
     StartWallMs = WallClockMilliseconds();
-    StartMonotonicMs = MonotonicMilliseconds();
+    StartMonotonicMs = ClockMilliseconds();
 }
 
 void RecordImagePath(const char* path)
@@ -217,7 +225,7 @@ bool AppendRunRecord(bool ok)
     {
         return true;
     }
-    FormatLine(ok, MonotonicMilliseconds() - StartMonotonicMs);
+    FormatLine(ok, ClockMilliseconds() - StartMonotonicMs);
     if (LineOverflowed)
     {
         Diagnose("the run record does not fit in %u bytes; nothing written to %s",

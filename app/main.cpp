@@ -4,9 +4,11 @@
 #include "app/Questions.h"
 #include "app/RunRecord.h"
 #include "app/Settings.h"
+#include "app/Stop.h"
 
 int main(int argc, char** argv)
 {
+    KeepRunningWithoutConsole();
     MakeOutputUnbuffered();
     if (AnswerQuestion(argc, argv))
     {
@@ -22,6 +24,11 @@ int main(int argc, char** argv)
     }
     PrintResultBanner(result);
     PrintVerdict(result);
+    if (StopRequested())
+    {
+        // Whoever stopped the run is not there to press a key.
+        return 128 + StopSignal();
+    }
     if (NoWait)
     {
         return result ? 0 : 1;

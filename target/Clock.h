@@ -1,10 +1,13 @@
 #pragma once
 
 // The download's only waits and time source, one source file per platform, so that a
-// test build can link a stand-in instead.
+// test build can link a stand-in. Both clocks are monotonic: a step of the wall clock (a time
+// sync during a download) never shows in an elapsed time.
+
+// Returns early when a stop request (app/Stop.h) arrives during the pause.
 void PauseMilliseconds(int milliseconds);
 long ClockSeconds();
-// Calendar time in milliseconds since 1970-01-01 00:00 UTC, for the run record.
+long long ClockMilliseconds();
+// Calendar time in milliseconds since 1970-01-01 00:00 UTC: only for the run record's start
+// time, never for a duration.
 long long WallClockMilliseconds();
-// A clock that only moves forward, for the elapsed time of the run record.
-long long MonotonicMilliseconds();

@@ -114,7 +114,7 @@ TEST_P(ImageLengthTest, ProgramsAndVerifiesTheDescrambledImage)
     EXPECT_EQ(Board.Trace().size() % 5, 0u);
 }
 
-INSTANTIATE_TEST_SUITE_P(Lengths, ImageLengthTest, ::testing::Values(0, 100, 131072, 131073));
+INSTANTIATE_TEST_SUITE_P(Lengths, ImageLengthTest, ::testing::Values(100, 131072, 131073));
 
 TEST_F(DownloadTest, HundredBytesShowTheirTwoBlocks)
 {
@@ -135,6 +135,24 @@ TEST_F(DownloadTest, WithoutVerifyNothingIsReadBack)
     std::vector<uint8_t> flash = FlashAfterDownload(plain);
     EXPECT_TRUE(Board.Dump() == flash);
     EXPECT_TRUE(Board.TraceFrames() == DownloadFrames(flash, 1000, false));
+}
+
+TEST_F(DownloadTest, WallClockStepDoesNotShowInTheTime)
+{
+    std::vector<uint8_t> plain = PlainImage(100);
+    std::string image = Image(plain);
+    ASSERT_TRUE(Board.Start(FastErase));
+    CProcessOptions options;
+    options.Environment = {"ORBELT_COM7=" + Board.Device(),
+                           std::string("LD_PRELOAD=") + ORBELT_WALL_CLOCK_STEP,
+                           "ASAN_OPTIONS=verify_asan_link_order=0"};
+    CProcessResult result = RunProcess({ORBELT_DL_PATH, "-p", "7", image}, options);
+    EXPECT_TRUE(result.ExitedWith(1)) << result.Describe();
+    int elapsed = -1;
+    EXPECT_EQ(ConsoleBody(result.Out, &elapsed),
+              EraseOkAtFirstPoll + StageLine("Program", 100) + "Time  <t>\n" + OkEnding);
+    EXPECT_GE(elapsed, 0);
+    EXPECT_LE(elapsed, 3);
 }
 
 TEST_F(DownloadTest, FramesCarryAddressesLeastSignificantByteFirst)
@@ -212,6 +230,7 @@ TEST_F(DownloadTest, UnansweredEraseCycleEndsTheRun)
     CProcessResult result = Run({"--stop-after", "2"}, {"-v", "-p", "7", Image(PlainImage(10))});
     EXPECT_EQ(ConsoleBody(result.Out),
               "Erase               " + ErrorMarker + "Time  <t>\n" + NgEnding);
+    EXPECT_EQ(result.Err, "orbelt-dl: no reply to the write cycle at 0x000555\n");
     EXPECT_EQ(Board.TraceFrames().size(), 3u) << "the sequence stops at the unanswered cycle";
 }
 
@@ -228,7 +247,11 @@ TEST_F(DownloadTest, UnansweredBypassCycleFailsTheProgramStage)
         Run({"--erase-ms", "0", "--stop-after", "8"}, {"-p", "7", Image(PlainImage(10))});
     EXPECT_EQ(ConsoleBody(result.Out),
               EraseOkAtFirstPoll + "Program             " + ErrorMarker + "Time  <t>\n" + NgEnding);
-    EXPECT_EQ(Board.TraceFrames().size(), 9u);
+    // The chip may have taken the bypass command all the same: it is told to leave it.
+    std::vector<CBoardFrame> frames = Board.TraceFrames();
+    ASSERT_EQ(frames.size(), 11u);
+    EXPECT_TRUE(std::vector<CBoardFrame>(frames.begin() + 9, frames.end()) == LeaveBypassFrames);
+    EXPECT_LT(result.WallSeconds, 3.0) << "the leave cycles get a short grace only";
 }
 
 TEST_F(DownloadTest, ReadBackMismatchIsAProgramError)
@@ -239,8 +262,15 @@ TEST_F(DownloadTest, ReadBackMismatchIsAProgramError)
     EXPECT_EQ(ConsoleBody(result.Out), EraseOkAtFirstPoll + StageUpTo("Program", 300, 2) +
                                            "Program Error\n" + ErrorMarker + "Time  <t>\n" +
                                            NgEnding);
-    // The failing block's frames all went out; nothing after it did.
-    EXPECT_EQ(Board.TraceFrames().size(), 6u + 1 + 3 + 3 * 128);
+    char diagnostic[80];
+    snprintf(diagnostic, sizeof diagnostic,
+             "orbelt-dl: program error at 0x000082: wrote 0x%02X, read back 0x%02X\n", plain[130],
+             plain[130] ^ 1);
+    EXPECT_EQ(result.Err, diagnostic);
+    // The failing block's frames all went out, then only the cycles that leave bypass mode.
+    std::vector<CBoardFrame> frames = Board.TraceFrames();
+    ASSERT_EQ(frames.size(), 6u + 1 + 3 + 3 * 128 + 2);
+    EXPECT_TRUE(std::vector<CBoardFrame>(frames.end() - 2, frames.end()) == LeaveBypassFrames);
 }
 
 TEST_F(DownloadTest, ProgramReplyOneByteShortFailsSilently)
@@ -250,15 +280,22 @@ TEST_F(DownloadTest, ProgramReplyOneByteShortFailsSilently)
         Run({"--erase-ms", "0", "--short-program", "64"}, {"-p", "7", Image(PlainImage(200))});
     EXPECT_EQ(ConsoleBody(result.Out), EraseOkAtFirstPoll + StageUpTo("Program", 200, 0) +
                                            ErrorMarker + "Time  <t>\n" + NgEnding);
+    EXPECT_EQ(result.Err, "orbelt-dl: short reply to the program at 0x00003F: 2 of 3 bytes\n");
 }
 
 TEST_F(DownloadTest, VerifyMismatchAfterProgramming)
 {
+    std::vector<uint8_t> plain = PlainImage(200);
     CProcessResult result =
-        Run({"--erase-ms", "0", "--bad-read", "100"}, {"-v", "-p", "7", Image(PlainImage(200))});
+        Run({"--erase-ms", "0", "--bad-read", "100"}, {"-v", "-p", "7", Image(plain)});
     EXPECT_EQ(ConsoleBody(result.Out), EraseOkAtFirstPoll + StageLine("Program", 200) +
                                            StageUpTo("Verify", 200, 1) + ErrorMarker +
                                            "Time  <t>\n" + NgEnding);
+    char diagnostic[80];
+    snprintf(diagnostic, sizeof diagnostic,
+             "orbelt-dl: verify mismatch at 0x000064: expected 0x%02X, read 0x%02X\n", plain[100],
+             plain[100] ^ 1);
+    EXPECT_EQ(result.Err, diagnostic);
 }
 
 TEST_F(DownloadTest, SurplusAfterTheLastProgramFrameOnlyWarns)
@@ -409,22 +446,30 @@ TEST_F(DownloadTest, EraseLeavesTheFlashErased)
     EXPECT_TRUE(Board.TraceFrames() == frames);
 }
 
-// The record of a good and of a failed run, read by a JSON parser; the CRC is checked against
-// Python's own.
+// The records of a good run, a failed one and one that found no port, read by a JSON parser;
+// the CRC is checked against Python's own.
 TEST_F(DownloadTest, ResultLinesAreJson)
 {
     std::vector<uint8_t> plain = PlainImage(1000, 9);
-    std::string image = Image(plain);
-    std::string record = Files.File("runs.jsonl");
     ASSERT_TRUE(WriteFileBytes(Files.File("plain.bin"), plain));
+    std::string whole = Image(plain);
+    std::string first = Files.File("first.img");
+    ASSERT_TRUE(WriteImageFile(first, std::vector<uint8_t>(plain.begin(), plain.begin() + 64)));
+    std::string record = Files.File("runs.jsonl");
+    ASSERT_TRUE(Board.Start({"--erase-ms", "0", "--bad-cell", "100"}));
     CProcessResult ok =
-        Run(FastErase, {"-v", "-p", "7", image, "--result", record, "--no-wait"}, 20, 0);
-    CProcessResult failed = RunDownloader({"--result", record, "-p", "7", image}, "/nonexistent");
+        RunDownloader({"-v", "-p", "7", first, "--result", record, "--no-wait"}, Board.Device());
+    CProcessResult failed =
+        RunDownloader({"--result", record, "-p", "7", whole, "--no-wait"}, Board.Device());
+    CProcessResult noPort = RunDownloader({"--result", record, "-p", "7", whole}, "/nonexistent");
+    ASSERT_TRUE(Board.Stop());
+    EXPECT_TRUE(ok.ExitedWith(0)) << ok.Describe();
     EXPECT_TRUE(failed.ExitedWith(1)) << failed.Describe();
+    EXPECT_TRUE(noPort.ExitedWith(1)) << noPort.Describe();
 
     const char* const check = R"(
 import datetime, json, sys, zlib
-crc = "%08x" % zlib.crc32(open(sys.argv[2], "rb").read())
+plain = open(sys.argv[2], "rb").read()
 text = open(sys.argv[1], encoding="utf-8").read()
 assert text.endswith("\n")
 for line in text.splitlines():
@@ -433,7 +478,7 @@ for line in text.splitlines():
     assert abs(datetime.datetime.utcnow() - start).total_seconds() < 120, start
     elapsed = run.pop("elapsed_seconds")
     assert isinstance(elapsed, float) and 0 <= elapsed < 20, elapsed
-    assert run.pop("image_crc32") == crc
+    assert run.pop("image_crc32") == "%08x" % zlib.crc32(plain[:run["image_length"]])
     print(json.dumps(run, sort_keys=True))
 )";
     CProcessResult parsed =
@@ -441,14 +486,20 @@ for line in text.splitlines():
     ASSERT_TRUE(parsed.ExitedWith(0)) << parsed.Describe();
     // Keys in sorted order: device, failed_stage, image, image_length, mode, port, reason,
     // result, version.
-    auto line = [&image](const std::string& device, const std::string& stage,
-                         const std::string& mode, const std::string& result)
+    auto line = [](const std::string& device, const std::string& stage, const std::string& image,
+                   int length, const std::string& mode, const std::string& reason,
+                   const std::string& result)
     {
         return "{\"device\": \"" + device + "\", \"failed_stage\": " + stage + ", \"image\": \"" +
-               image + "\", \"image_length\": 1000, \"mode\": \"" + mode +
-               "\", \"port\": 7, \"reason\": null, \"result\": \"" + result +
+               image + "\", \"image_length\": " + std::to_string(length) + ", \"mode\": \"" + mode +
+               "\", \"port\": 7, \"reason\": " + reason + ", \"result\": \"" + result +
                "\", \"version\": \"" ORBELT_VERSION "\"}\n";
     };
-    EXPECT_EQ(parsed.Out, line(Board.Device(), "null", "program-verify", "OK") +
-                              line("/nonexistent", "\"Port\"", "program", "NG"));
+    char reason[80];
+    snprintf(reason, sizeof reason, "\"program error at 0x000064: wrote 0x%02X, read back 0x%02X\"",
+             plain[100], plain[100] ^ 1);
+    EXPECT_EQ(parsed.Out,
+              line(Board.Device(), "null", first, 64, "program-verify", "null", "OK") +
+                  line(Board.Device(), "\"Program\"", whole, 1000, "program", reason, "NG") +
+                  line("/nonexistent", "\"Port\"", whole, 1000, "program", "null", "NG"));
 }

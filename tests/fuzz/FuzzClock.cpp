@@ -23,7 +23,7 @@ long long WallClockMilliseconds()
     return FakeMilliseconds;
 }
 
-long long MonotonicMilliseconds()
+long long ClockMilliseconds()
 {
     return FakeMilliseconds;
 }

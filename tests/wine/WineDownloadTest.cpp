@@ -364,3 +364,40 @@ TEST(WineScramble, AliasedOutputNeverEmptiesTheInput)
         ASSERT_EQ(mkdir(files.Path().c_str(), 0700), 0);
     }
 }
+
+// The Windows seams of read-back and the run record: the replacement file, the record appended
+// in binary mode (no "\r"), the calendar clock and the device name.
+TEST(WineOperatorTest, ReadBackAndRecord)
+{
+    CTempDirectory files;
+    std::vector<uint8_t> plain = PlainImage(1000, 4);
+    ASSERT_TRUE(WriteFileBytes(files.File("flash.bin"), FlashAfterDownload(plain)));
+    CBoardProcess board;
+    ASSERT_TRUE(board.Start({"--image", files.File("flash.bin")}));
+    CProcessResult result;
+    {
+        CPortLink link(7, board.Device());
+        ASSERT_TRUE(link.Made);
+        result = RunUnderWine({"--read", files.File("back.img"), "--size", "1000", "--result",
+                               files.File("runs.jsonl"), "-p", "7", "--no-wait"},
+                              60);
+    }
+    ASSERT_TRUE(board.Stop()) << board.Stderr();
+    EXPECT_TRUE(result.ExitedWith(0)) << result.Describe();
+    std::string ok = OkEnding.substr(0, OkEnding.rfind('\n') + 1);
+    EXPECT_EQ(WindowsConsoleBody(result.Out),
+              WithCrLf(StageLine("Read", 1000) + "Time  <t>\n" + ok +
+                       "Flash saved, press any key to continue"));
+    ASSERT_TRUE(WriteImageFile(files.File("expected.img"), plain));
+    EXPECT_TRUE(ReadFileBytes(files.File("back.img")) == ReadFileBytes(files.File("expected.img")));
+    std::string record = ReadFileText(files.File("runs.jsonl"));
+    EXPECT_TRUE(std::regex_match(
+        record, std::regex("\\{\"start\":\"20[0-9]{2}-[01][0-9]-[0-3][0-9]T[0-2][0-9]:[0-5][0-9]:"
+                           "[0-5][0-9]\\.[0-9]{3}Z\",\"version\":\"" ORBELT_VERSION
+                           "\",\"port\":7,\"device\":\"\\\\\\\\\\\\\\\\\\.\\\\\\\\COM7\","
+                           "\"image\":\"[^\"]+back\\.img\",\"image_length\":1000,"
+                           "\"image_crc32\":\"[0-9a-f]{8}\",\"mode\":\"read\",\"result\":\"OK\","
+                           "\"failed_stage\":null,\"reason\":null,\"elapsed_seconds\":[0-9]+\\."
+                           "[0-9]{3}\\}\n")))
+        << record;
+}

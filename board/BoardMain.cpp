@@ -259,8 +259,10 @@ bool CBoard::MakeLink()
         if (stat(link.c_str(), &target) == 0)
         {
             std::vector<char> name(PATH_MAX + 1, '\0');
-            readlink(link.c_str(), name.data(), PATH_MAX);
-            Log("--link " + link + " points to " + name.data() + ", which exists");
+            const ssize_t length = readlink(link.c_str(), name.data(), PATH_MAX);
+            Log("--link " + link + " points to " +
+                std::string(name.data(), static_cast<size_t>(std::max<ssize_t>(length, 0))) +
+                ", which exists");
             return false;
         }
         unlink(link.c_str());

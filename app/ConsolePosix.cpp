@@ -1,5 +1,7 @@
 #include "app/Console.h"
 
+#include "serial/ComPort.h"
+
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
@@ -12,10 +14,11 @@ namespace
 struct termios SavedTerminal;
 const int RestoredSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT};
 
-// Puts the terminal back before the signal ends the process as it would have anyway.
+// Puts the terminal and the port back before the signal ends the process as it would have anyway.
 void RestoreTerminalAndDie(int signalNumber)
 {
     tcsetattr(STDIN_FILENO, TCSANOW, &SavedTerminal);
+    ReleaseOpenPorts();
     signal(signalNumber, SIG_DFL);
     raise(signalNumber);
 }

@@ -356,18 +356,6 @@ void UndoTraces(DeviceTraces& traces)
     traces = DeviceTraces();
 }
 
-// The download never closes its port: the process end does, and this puts the devices back.
-void UndoAllTraces()
-{
-    for (DeviceTraces& traces : OpenDevices)
-    {
-        if (traces.Fd != 0)
-        {
-            UndoTraces(traces);
-        }
-    }
-}
-
 // Started with stdin, stdout or stderr closed, the device would get that descriptor: console
 // text would then be sent to the target and the final key read from the line.
 int AboveStandardStreams(int fd)
@@ -417,6 +405,18 @@ bool WaitFor(int fd, short events, long long deadlineMs)
 
 } // namespace
 
+// The download never closes its port: the process end does.
+void ReleaseOpenPorts()
+{
+    for (DeviceTraces& traces : OpenDevices)
+    {
+        if (traces.Fd != 0)
+        {
+            UndoTraces(traces);
+        }
+    }
+}
+
 bool CComPort::Open(const char* mode)
 {
     char number[40];
@@ -452,7 +452,7 @@ bool CComPort::Open(const char* mode)
         close(fd);
         return false;
     }
-    static bool undoAtExit = atexit(UndoAllTraces) == 0;
+    static bool undoAtExit = atexit(ReleaseOpenPorts) == 0;
     (void)undoAtExit;
     traces->Fd = fd;
     Handle = fd;

@@ -75,6 +75,9 @@ void DiagnoseOpenFailure(const char* name)
 
 } // namespace
 
+// Windows keeps no trace of a port once its handle is closed, which the process end does.
+void ReleaseOpenPorts() {}
+
 bool CComPort::Open(const char* mode)
 {
     char name[48];

@@ -7,7 +7,6 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/file.h>
-#include <sys/ioctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -17,21 +16,6 @@ namespace
 std::string CannotOpen()
 {
     return "Can't open COM7\n" + NgEnding;
-}
-
-// The UUCP lock file of a device: /dev/pts/5 -> /run/lock/LCK..pts_5.
-std::string LockFileOf(const std::string& device)
-{
-    std::string name = device.substr(5);
-    std::replace(name.begin(), name.end(), '/', '_');
-    return "/run/lock/LCK.." + name;
-}
-
-std::string LockText(pid_t pid)
-{
-    char text[16];
-    snprintf(text, sizeof text, "%10d\n", static_cast<int>(pid));
-    return text;
 }
 
 std::string LockedDiagnostic(const std::string& path, pid_t owner, const std::string& device)
@@ -49,21 +33,6 @@ pid_t DeadPid()
     }
     waitpid(child, nullptr, 0);
     return child;
-}
-
-// 1 while the device is in exclusive mode. As root TIOCEXCL does not stop an open, so the
-// mode is read back; otherwise the open itself fails.
-int ExclusiveMode(const std::string& device)
-{
-    int fd = open(device.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0)
-    {
-        return errno == EBUSY ? 1 : -1;
-    }
-    int exclusive = -1;
-    ioctl(fd, TIOCGEXCL, &exclusive);
-    close(fd);
-    return exclusive;
 }
 
 TEST(PortFaultTest, PortLockedByAnotherProgramIsRefused)

@@ -1,6 +1,7 @@
 #include "serial/ComPort.h"
 
 #include "app/Diagnostic.h"
+#include "app/Stop.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -153,11 +154,13 @@ bool Refuse(const char* path, const char* reason)
     return false;
 }
 
-// What Open changed on a device, undone when the port closes or the process ends. Fd 0 marks
-// a free entry: a port never gets descriptors 0 to 2.
+// What Open changed on a device, undone when the port closes or the process ends (only by the
+// process that opened it, not a forked child). Fd 0 marks a free entry: a port never gets
+// descriptors 0 to 2.
 struct DeviceTraces
 {
     int Fd;
+    pid_t Owner;
     bool LowLatencyAdded;
     char LockPath[320]; // our UUCP lock file, empty when we hold none
 };
@@ -377,9 +380,11 @@ long long NowMs()
 }
 
 // Waits for events until deadlineMs; false when the time is up or the device is gone
-// (hang-up or error: an unplugged adapter must not be polled again and again).
+// (hang-up or error: an unplugged adapter must not be polled again and again). A read's wait
+// also ends when a stop is requested.
 bool WaitFor(int fd, short events, long long deadlineMs)
 {
+    int stop = events == POLLIN ? StopDescriptor() : -1;
     for (;;)
     {
         // One millisecond extra so that a truncated clock never ends the wait early.
@@ -388,13 +393,14 @@ bool WaitFor(int fd, short events, long long deadlineMs)
         {
             return false;
         }
-        struct pollfd entry = {fd, events, 0};
-        int ready = poll(&entry, 1, static_cast<int>(left));
+        struct pollfd entries[2] = {{fd, events, 0}, {stop, POLLIN, 0}};
+        const struct pollfd& entry = entries[0];
+        int ready = poll(entries, stop >= 0 ? 2 : 1, static_cast<int>(left));
         if (ready < 0 && errno == EINTR)
         {
             continue;
         }
-        if (ready <= 0)
+        if (ready <= 0 || entries[1].revents != 0)
         {
             return false;
         }
@@ -410,7 +416,7 @@ void ReleaseOpenPorts()
 {
     for (DeviceTraces& traces : OpenDevices)
     {
-        if (traces.Fd != 0)
+        if (traces.Fd != 0 && traces.Owner == getpid())
         {
             UndoTraces(traces);
         }
@@ -455,6 +461,7 @@ bool CComPort::Open(const char* mode)
     static bool undoAtExit = atexit(ReleaseOpenPorts) == 0;
     (void)undoAtExit;
     traces->Fd = fd;
+    traces->Owner = getpid();
     Handle = fd;
     ApplyLineSettings(fd, line);
     traces->LowLatencyAdded = RequestLowLatency(fd);

@@ -27,6 +27,7 @@ const BusCycle EnterBypassCycles[] = {{0x555, 0xAA}, {0x2AA, 0x55}, {0x555, 0x20
 const BusCycle LeaveBypassCycles[] = {{0x333, 0x90}, {0x333, 0xF0}};
 
 const unsigned char ErasedByte = 0xFF;
+const int LeaveBypassGraceMs = 100;
 
 // Stops at the first cycle that is not acknowledged; the rest are not sent.
 template <size_t Count> bool SendCycles(const BusCycle (&cycles)[Count])
@@ -103,11 +104,29 @@ bool AwaitErased()
     return true;
 }
 
+// A chip left in unlock bypass ignores the next run's chip erase until it is power-cycled.
+// Best effort, so that a failing run does not get slower: the replies get a short grace only.
+void LeaveBypassAfterFailure()
+{
+    TargetPort.PurgeInput();
+    for (const BusCycle& cycle : LeaveBypassCycles)
+    {
+        SendCycleUnacknowledged(cycle.Address, cycle.Value);
+    }
+    AwaitReplies(static_cast<int>(std::size(LeaveBypassCycles)), LeaveBypassGraceMs);
+}
+
 bool ProgramImage()
 {
     PrintStageLabel("Program");
-    return SendCycles(EnterBypassCycles) && ForEachBlock(ProgramBlock) &&
-           SendCycles(LeaveBypassCycles);
+    // Once the first cycle is out the chip may be in bypass mode, even if no reply came.
+    if (SendCycles(EnterBypassCycles) && ForEachBlock(ProgramBlock) &&
+        SendCycles(LeaveBypassCycles))
+    {
+        return true;
+    }
+    LeaveBypassAfterFailure();
+    return false;
 }
 
 bool EraseAndProgram()

@@ -1,9 +1,12 @@
 #include "target/TargetLink.h"
 
+#include "app/Diagnostic.h"
+#include "app/Stop.h"
 #include "serial/ComPort.h"
+#include "target/Clock.h"
 
+#include <algorithm>
 #include <cstdio>
-#include <cstring>
 
 unsigned char VerifyBuffer[VerifyBufferSize];
 
@@ -14,11 +17,38 @@ namespace
 const int BypassProgramAddress = 0x333;
 const unsigned char BypassProgramCommand = 0xA0;
 const int ProgramReplyLength = 3;
+// Frames still queued when a run ends early: a whole block goes out in about 60 ms.
+const int DrainLimitMs = 500;
 
 void SendFrame(TargetCommand command, int address, unsigned char data)
 {
     TargetFrame frame = MakeTargetFrame(command, address, data);
     TargetPort.Write(frame.Bytes, sizeof frame.Bytes);
+}
+
+// A stop request ends a transaction before its next frame: never inside a frame, and never
+// between the bypass program cycle and the program frame it arms.
+bool MayStartFrame()
+{
+    return !StopRequested();
+}
+
+// Why a transaction failed, when its reply did not come whole; a stop is no time-out.
+void DiagnoseMissingReply(const char* operation, int address, int received, int expected)
+{
+    if (StopRequested())
+    {
+        return;
+    }
+    if (received <= 0)
+    {
+        Diagnose("no reply to the %s at 0x%06X", operation, address);
+    }
+    else
+    {
+        Diagnose("short reply to the %s at 0x%06X: %d of %d bytes", operation, address, received,
+                 expected);
+    }
 }
 
 // Surplus bytes are left queued on purpose: they will be taken as the next replies.
@@ -46,9 +76,14 @@ TargetFrame MakeTargetFrame(TargetCommand command, int address, unsigned char da
 
 bool ReadTargetByte(int address, unsigned char& value)
 {
+    if (!MayStartFrame())
+    {
+        return false;
+    }
     SendFrame(CommandRead, address, 0x00);
     if (TargetPort.Read(&value, 1) != 1)
     {
+        DiagnoseMissingReply("read", address, 0, 1);
         return false;
     }
     WarnOfSurplus("Read More \n");
@@ -57,10 +92,15 @@ bool ReadTargetByte(int address, unsigned char& value)
 
 bool WriteTargetCycle(int address, unsigned char value)
 {
+    if (!MayStartFrame())
+    {
+        return false;
+    }
     SendFrame(CommandWriteCycle, address, value);
     unsigned char acknowledgement = 0;
     if (TargetPort.Read(&acknowledgement, 1) != 1)
     {
+        DiagnoseMissingReply("write cycle", address, 0, 1);
         return false;
     }
     if (acknowledgement == 0xFF)
@@ -79,19 +119,27 @@ bool ProgramBlock(int address, const unsigned char* data, int length)
     }
     for (int i = 0; i < length; ++i)
     {
+        if (!MayStartFrame())
+        {
+            return false;
+        }
         SendFrame(CommandWriteCycle, BypassProgramAddress, BypassProgramCommand);
         SendFrame(CommandProgram, address + i, data[i]);
     }
     for (int i = 0; i < length; ++i)
     {
         unsigned char reply[ProgramReplyLength];
-        if (TargetPort.Read(reply, sizeof reply) != ProgramReplyLength)
+        int received = TargetPort.Read(reply, sizeof reply);
+        if (received != ProgramReplyLength)
         {
+            DiagnoseMissingReply("program", address + i, received, ProgramReplyLength);
             return false;
         }
         if (reply[ProgramReplyLength - 1] != data[i])
         {
             printf("Program Error\n");
+            Diagnose("program error at 0x%06X: wrote 0x%02X, read back 0x%02X", address + i,
+                     data[i], reply[ProgramReplyLength - 1]);
             return false;
         }
     }
@@ -105,15 +153,48 @@ bool VerifyBlock(int address, const unsigned char* expected, int length)
     {
         return false;
     }
+    if (!MayStartFrame())
+    {
+        return false;
+    }
     for (int i = 0; i < length; ++i)
     {
         SendFrame(CommandRead, address + i, 0x00);
     }
-    if (TargetPort.Read(VerifyBuffer, length) != length ||
-        memcmp(VerifyBuffer, expected, static_cast<size_t>(length)) != 0)
+    int received = TargetPort.Read(VerifyBuffer, length);
+    if (received != length)
     {
+        DiagnoseMissingReply("read", address + (received > 0 ? received : 0), received, length);
+        return false;
+    }
+    const unsigned char* mismatch =
+        std::mismatch(VerifyBuffer, VerifyBuffer + length, expected).first;
+    if (mismatch != VerifyBuffer + length)
+    {
+        int offset = static_cast<int>(mismatch - VerifyBuffer);
+        Diagnose("verify mismatch at 0x%06X: expected 0x%02X, read 0x%02X", address + offset,
+                 expected[offset], VerifyBuffer[offset]);
         return false;
     }
     WarnOfSurplus("Prog More\n");
     return true;
+}
+
+void SendCycleUnacknowledged(int address, unsigned char value)
+{
+    SendFrame(CommandWriteCycle, address, value);
+}
+
+void AwaitReplies(int count, int graceMs)
+{
+    long long drained = ClockMilliseconds() + DrainLimitMs;
+    while (TargetPort.QueryStatus(1) != 0 && ClockMilliseconds() < drained)
+    {
+        PauseMilliseconds(1);
+    }
+    long long end = ClockMilliseconds() + graceMs;
+    while (TargetPort.QueryStatus(0) < static_cast<uint32_t>(count) && ClockMilliseconds() < end)
+    {
+        PauseMilliseconds(1);
+    }
 }

@@ -22,3 +22,9 @@ bool ReadTargetByte(int address, unsigned char& value);
 bool WriteTargetCycle(int address, unsigned char value);
 bool ProgramBlock(int address, const unsigned char* data, int length);
 bool VerifyBlock(int address, const unsigned char* expected, int length);
+
+// For a run that ended early: a write cycle sent whatever a stop request says, its
+// acknowledgement not read.
+void SendCycleUnacknowledged(int address, unsigned char value);
+// Lets the frames sent go out, then waits at most graceMs until count reply bytes are queued.
+void AwaitReplies(int count, int graceMs);

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <climits>
+#include <csignal>
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/file.h>
@@ -109,6 +110,31 @@ TEST(PortFaultTest, SecondDownloaderCannotTakeAPortInUse)
     EXPECT_TRUE(frames == ExpectedDownloadFrames(flash, plain.size(), polls, true))
         << frames.size() << " frames";
     EXPECT_EQ(board.Trace().size() % 5, 0u);
+}
+
+// A download stopped by a signal ends through the normal exit: the device is put back then too.
+TEST(PortFaultTest, StoppedDownloadLeavesNoTraceOnThePort)
+{
+    CTempDirectory files;
+    std::string image = files.File("image.img");
+    ASSERT_TRUE(WriteImageFile(image, PlainImage(300, 5)));
+    CBoardProcess board;
+    ASSERT_TRUE(board.Start({"--erase-ms", "2500"}));
+    CBackgroundProcess run;
+    ASSERT_TRUE(run.Start({ORBELT_DL_PATH, "-p", "7", image}, DownloaderOptions(board.Device())));
+    double deadline = MonotonicSeconds() + 10;
+    while (run.Stdout().find('+') == std::string::npos && MonotonicSeconds() < deadline)
+    {
+        SleepFor(0.01);
+    }
+    std::string lock = LockFileOf(board.Device());
+    EXPECT_EQ(ReadFileText(lock), LockText(run.Pid()));
+
+    ASSERT_TRUE(run.SendSignal(SIGTERM));
+    ASSERT_TRUE(run.Wait(10));
+    EXPECT_TRUE(run.Result().ExitedWith(128 + SIGTERM)) << run.Result().Describe();
+    EXPECT_FALSE(FileExists(lock));
+    EXPECT_EQ(ExclusiveMode(board.Device()), 0) << "exclusive mode left on the device";
 }
 
 // Terminal programs mark a port with a UUCP lock file; one whose process has gone is stale.

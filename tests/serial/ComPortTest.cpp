@@ -3,16 +3,19 @@
 #include "serial/ComPort.h"
 
 #include "app/Diagnostic.h"
+#include "app/Stop.h"
 #include "tests/support/Process.h"
 
 #include <gtest/gtest.h>
 
+#include <csignal>
 #include <cstdlib>
 #include <dirent.h>
 #include <fcntl.h>
 #include <string>
 #include <sys/resource.h>
 #include <termios.h>
+#include <thread>
 #include <unistd.h>
 #include <vector>
 
@@ -255,4 +258,29 @@ TEST_F(ComPortTest, WriteGivesUpAfterFiveSecondsWhenNothingDrains)
     EXPECT_LT(written, static_cast<int>(sizeof lots));
     EXPECT_GE(took, 5.0);
     EXPECT_LT(took, 15.0);
+}
+
+// A stop request (here SIGTERM 0.2 s into the wait) ends a read at once, not after its second.
+// In a child process, since a request stays made for the rest of the process.
+TEST_F(ComPortTest, StopRequestEndsAReadWait)
+{
+    ASSERT_TRUE(Port.Open("COM7:115200,e,8,1"));
+    EXPECT_EXIT(
+        {
+            CatchStopRequests();
+            std::thread signaller(
+                []
+                {
+                    usleep(200000);
+                    kill(getpid(), SIGTERM);
+                });
+            char buffer[1];
+            double start = MonotonicSeconds();
+            int got = Port.Read(buffer, 1);
+            double took = MonotonicSeconds() - start;
+            signaller.join();
+            fprintf(stderr, "read %d after %.3f s\n", got, took);
+            exit(got == 0 && StopSignal() == SIGTERM && took >= 0.2 && took < 0.6 ? 0 : 1);
+        },
+        ::testing::ExitedWithCode(0), "read 0 after");
 }

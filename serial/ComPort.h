@@ -24,10 +24,14 @@ class CComPort
   private:
     // A file descriptor on POSIX, a HANDLE on Windows; -1 is invalid on both.
     intptr_t Handle = -1;
-    char DeviceText[512] = {};
+    char DeviceText[4096] = {};
 };
 
 extern CComPort TargetPort;
+
+// Puts the devices of the ports still open back as Open found them (exclusive mode, serial
+// flags, lock file). Runs at exit; safe in a signal handler for a process about to die.
+void ReleaseOpenPorts();
 
 const int ReadTimeoutMs = 1000;
 const int WriteTimeoutMs = 5000;

@@ -351,7 +351,7 @@ TEST_F(DownloadTest, VanishingBoardEndsTheRunAtOnce)
     EXPECT_EQ(ConsoleBody(result.Out), EraseOkAtFirstPoll + StageUpTo("Program", 4096, 3) +
                                            ErrorMarker + "Time  <t>\n" + NgEnding);
     EXPECT_LT(result.WallSeconds, 3.0);
-    EXPECT_LT(result.CpuSeconds, 0.5);
+    EXPECT_LT(result.CpuSeconds, 1.5);
 }
 
 TEST_F(DownloadTest, ChipThatNeverErasesIsGivenUpAfter35Polls)
@@ -380,7 +380,7 @@ TEST_F(DownloadTest, ChipThatNeverErasesIsGivenUpAfter35Polls)
     EXPECT_GE(elapsed, 34);
     EXPECT_LE(elapsed, 37);
     EXPECT_GE(result.WallSeconds, 35.0);
-    EXPECT_LT(result.CpuSeconds, 0.5);
+    EXPECT_LT(result.CpuSeconds, 1.5);
     EXPECT_EQ(Board.TraceFrames().size(), 6u + 35);
 }
 
@@ -501,5 +501,6 @@ for line in text.splitlines():
     EXPECT_EQ(parsed.Out,
               line(Board.Device(), "null", first, 64, "program-verify", "null", "OK") +
                   line(Board.Device(), "\"Program\"", whole, 1000, "program", reason, "NG") +
-                  line("/nonexistent", "\"Port\"", whole, 1000, "program", "null", "NG"));
+                  line("/nonexistent", "\"Port\"", whole, 1000, "program",
+                       "\"cannot open /nonexistent: No such file or directory\"", "NG"));
 }

@@ -11,6 +11,9 @@ class CComPort
     bool Open(const char* mode);
     // Returns when count bytes have arrived or 1000 ms after the call began.
     int Read(void* buffer, int count);
+    // Returns once minimum bytes have arrived, with whatever else is already waiting up to
+    // maximum, or 1000 ms after the call began (with fewer than minimum).
+    int ReadAvailable(void* buffer, int minimum, int maximum);
     // Returns when all bytes are handed over or 5000 ms after the call began.
     int Write(const void* buffer, int count);
     // 0: bytes waiting to be read, 1: bytes waiting to be sent,

@@ -267,21 +267,33 @@ bool CComPort::Open(const char* mode)
 
 int CComPort::Read(void* buffer, int count)
 {
+    return ReadAvailable(buffer, count, count);
+}
+
+int CComPort::ReadAvailable(void* buffer, int minimum, int maximum)
+{
     long long deadline = NowMs() + ReadTimeoutMs;
+    int fd = static_cast<int>(Handle);
     char* bytes = static_cast<char*>(buffer);
     int done = 0;
-    while (done < count)
+    while (done < minimum)
     {
-        ssize_t n = read(static_cast<int>(Handle), bytes + done, count - done);
+        int wanted = maximum - done;
+        ssize_t n = read(fd, bytes + done, wanted);
         if (n > 0)
         {
             done += static_cast<int>(n);
+            // A short read emptied the queue: no need to ask again before the next byte.
+            if (done < minimum && n < wanted && !WaitFor(fd, POLLIN, deadline))
+            {
+                break;
+            }
         }
         else if (n < 0 && errno == EINTR)
         {
             continue;
         }
-        else if (n == 0 || errno != EAGAIN || !WaitFor(static_cast<int>(Handle), POLLIN, deadline))
+        else if (n == 0 || errno != EAGAIN || !WaitFor(fd, POLLIN, deadline))
         {
             break;
         }

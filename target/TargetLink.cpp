@@ -22,12 +22,99 @@ void SendFrame(TargetCommand command, int address, unsigned char data)
 }
 
 // Surplus bytes are left queued on purpose: they will be taken as the next replies.
-void WarnOfSurplus(const char* warning)
+void WarnOfSurplus(const char* warning, int bytesInFlight = 0)
 {
-    if (TargetPort.QueryStatus(0) != 0)
+    if (TargetPort.QueryStatus(0) > static_cast<uint32_t>(bytesInFlight))
     {
         printf("%s", warning);
     }
+}
+
+// Returns where the next frame goes.
+unsigned char* PutFrame(unsigned char* at, TargetCommand command, int address, unsigned char data)
+{
+    TargetFrame frame = MakeTargetFrame(command, address, data);
+    memcpy(at, frame.Bytes, sizeof frame.Bytes);
+    return at + sizeof frame.Bytes;
+}
+
+// The largest blocks the limits below allow, both directions.
+const int MaxProgramLength = PortQueueSize / ProgramReplyLength;
+const int FrameLength = sizeof(TargetFrame);
+unsigned char BlockFrames[MaxProgramLength * 2 * FrameLength];
+unsigned char ProgramReplies[MaxProgramLength * ProgramReplyLength];
+
+// All replies of a block wait in the receive queue until the last frame is out.
+bool SendProgramFrames(int address, const unsigned char* data, int length)
+{
+    if (length < 0 || length > MaxProgramLength)
+    {
+        return false;
+    }
+    unsigned char* frame = BlockFrames;
+    for (int i = 0; i < length; ++i)
+    {
+        frame = PutFrame(frame, CommandWriteCycle, BypassProgramAddress, BypassProgramCommand);
+        frame = PutFrame(frame, CommandProgram, address + i, data[i]);
+    }
+    TargetPort.Write(BlockFrames, length * 2 * FrameLength);
+    return true;
+}
+
+// Replies are taken in as they come, each checked at once. Every reply gets ReadTimeoutMs of
+// its own, counted from when the one before it was complete, as if each were read alone.
+bool ReceiveProgramReplies(int /*address*/, const unsigned char* data, int length,
+                           int bytesInFlight)
+{
+    const int total = length * ProgramReplyLength;
+    int received = 0;
+    for (int i = 0; i < length; ++i)
+    {
+        const int end = (i + 1) * ProgramReplyLength;
+        if (received < end)
+        {
+            received += TargetPort.ReadAvailable(ProgramReplies + received, end - received,
+                                                 total - received);
+            if (received < end)
+            {
+                return false;
+            }
+        }
+        if (ProgramReplies[end - 1] != data[i])
+        {
+            printf("Program Error\n");
+            return false;
+        }
+    }
+    WarnOfSurplus("Prog More\n", bytesInFlight);
+    return true;
+}
+
+bool SendReadFrames(int address, const unsigned char* /*expected*/, int length)
+{
+    if (length < 0 || length > VerifyBufferSize)
+    {
+        return false;
+    }
+    unsigned char* frame = BlockFrames;
+    for (int i = 0; i < length; ++i)
+    {
+        frame = PutFrame(frame, CommandRead, address + i, 0x00);
+    }
+    TargetPort.Write(BlockFrames, length * FrameLength);
+    return true;
+}
+
+bool ReceiveVerifyReplies(int /*address*/, const unsigned char* expected, int length,
+                          int bytesInFlight)
+{
+    if (TargetPort.Read(VerifyBuffer, length) != length ||
+        memcmp(VerifyBuffer, expected, static_cast<size_t>(length)) != 0)
+    {
+        return false;
+    }
+    WarnOfSurplus("Prog More\n", bytesInFlight);
+    return true;
 }
 
 } // namespace
@@ -72,48 +159,16 @@ bool WriteTargetCycle(int address, unsigned char value)
 
 bool ProgramBlock(int address, const unsigned char* data, int length)
 {
-    // All replies of a block wait in the receive queue until the last frame is out.
-    if (length < 0 || length > PortQueueSize / ProgramReplyLength)
-    {
-        return false;
-    }
-    for (int i = 0; i < length; ++i)
-    {
-        SendFrame(CommandWriteCycle, BypassProgramAddress, BypassProgramCommand);
-        SendFrame(CommandProgram, address + i, data[i]);
-    }
-    for (int i = 0; i < length; ++i)
-    {
-        unsigned char reply[ProgramReplyLength];
-        if (TargetPort.Read(reply, sizeof reply) != ProgramReplyLength)
-        {
-            return false;
-        }
-        if (reply[ProgramReplyLength - 1] != data[i])
-        {
-            printf("Program Error\n");
-            return false;
-        }
-    }
-    WarnOfSurplus("Prog More\n");
-    return true;
+    return SendProgramFrames(address, data, length) &&
+           ReceiveProgramReplies(address, data, length, 0);
 }
 
 bool VerifyBlock(int address, const unsigned char* expected, int length)
 {
-    if (length < 0 || length > VerifyBufferSize)
-    {
-        return false;
-    }
-    for (int i = 0; i < length; ++i)
-    {
-        SendFrame(CommandRead, address + i, 0x00);
-    }
-    if (TargetPort.Read(VerifyBuffer, length) != length ||
-        memcmp(VerifyBuffer, expected, static_cast<size_t>(length)) != 0)
-    {
-        return false;
-    }
-    WarnOfSurplus("Prog More\n");
-    return true;
+    return SendReadFrames(address, expected, length) &&
+           ReceiveVerifyReplies(address, expected, length, 0);
 }
+
+const CBlockTransaction ProgramTransaction = {SendProgramFrames, ReceiveProgramReplies,
+                                              ProgramReplyLength};
+const CBlockTransaction VerifyTransaction = {SendReadFrames, ReceiveVerifyReplies, 1};

@@ -22,3 +22,18 @@ bool ReadTargetByte(int address, unsigned char& value);
 bool WriteTargetCycle(int address, unsigned char value);
 bool ProgramBlock(int address, const unsigned char* data, int length);
 bool VerifyBlock(int address, const unsigned char* expected, int length);
+
+// A block transaction in its two halves, so that a stream of blocks can send the frames of the
+// next block before the replies of the current one are checked. Send hands all frames of the
+// block to the port in one write; Receive takes the replies in and checks them. bytesInFlight
+// is how many reply bytes of later frames may already be queued: only bytes beyond those
+// count as surplus.
+struct CBlockTransaction
+{
+    bool (*Send)(int address, const unsigned char* data, int length);
+    bool (*Receive)(int address, const unsigned char* data, int length, int bytesInFlight);
+    int ReplyBytesPerDataByte;
+};
+
+extern const CBlockTransaction ProgramTransaction;
+extern const CBlockTransaction VerifyTransaction;

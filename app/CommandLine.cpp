@@ -8,6 +8,7 @@
 
 int VerifyMode = ProgramOnly;
 int PortNumber = 1;
+bool StreamMode = false;
 
 bool ParsePortNumber(const char* text, int& port)
 {
@@ -62,6 +63,10 @@ bool ParseArguments(int argc, char** argv, const char** fileName)
                 printf("invalid port number\n");
                 return false;
             }
+        }
+        else if (strcmp(argument, "--stream") == 0)
+        {
+            StreamMode = true;
         }
         else if (*fileName == nullptr && argument[0] != '\0')
         {

@@ -4,3 +4,5 @@
 // test build can link a stand-in instead.
 void PauseMilliseconds(int milliseconds);
 long ClockSeconds();
+// A monotonic count of milliseconds from an arbitrary start, for intervals within one run.
+long long ClockMilliseconds();

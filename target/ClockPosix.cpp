@@ -15,3 +15,10 @@ long ClockSeconds()
 {
     return static_cast<long>(time(nullptr));
 }
+
+long long ClockMilliseconds()
+{
+    struct timespec now;
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    return now.tv_sec * 1000LL + now.tv_nsec / 1000000;
+}

@@ -12,3 +12,8 @@ long ClockSeconds()
 {
     return static_cast<long>(time(nullptr));
 }
+
+long long ClockMilliseconds()
+{
+    return static_cast<long long>(GetTickCount64());
+}

@@ -56,20 +56,69 @@ void PrintErrorMarker()
     printf("\b\b\b\b\b\b Error\n");
 }
 
-using BlockTransaction = bool (*)(int address, const unsigned char* data, int length);
-
 // Runs one stage's transaction over the image in blocks, drawing the progress figures.
-bool ForEachBlock(BlockTransaction transaction)
+bool ForEachBlock(const CBlockTransaction& transaction)
 {
     for (int offset = 0; offset < ImageLength; offset += BlockSize)
     {
         PrintProgress(offset);
-        if (!transaction(offset, ImageBuffer + offset, BlockSize))
+        const unsigned char* data = ImageBuffer + offset;
+        if (!transaction.Send(offset, data, BlockSize) ||
+            !transaction.Receive(offset, data, BlockSize, 0))
         {
             return false;
         }
     }
     PrintStageDone();
+    return true;
+}
+
+// The same with the frames of the next block already going out while the replies of the
+// current one are checked: the line never idles, and at most one block's replies are queued
+// beyond the ones being checked. A failure leaves at most one block sent beyond it.
+bool StreamBlocks(const CBlockTransaction& transaction)
+{
+    if (ImageLength > 0 && !transaction.Send(0, ImageBuffer, BlockSize))
+    {
+        return false;
+    }
+    for (int offset = 0; offset < ImageLength; offset += BlockSize)
+    {
+        PrintProgress(offset);
+        const int next = offset + BlockSize;
+        const bool more = next < ImageLength;
+        if (more && !transaction.Send(next, ImageBuffer + next, BlockSize))
+        {
+            return false;
+        }
+        const int bytesInFlight = more ? BlockSize * transaction.ReplyBytesPerDataByte : 0;
+        if (!transaction.Receive(offset, ImageBuffer + offset, BlockSize, bytesInFlight))
+        {
+            return false;
+        }
+    }
+    PrintStageDone();
+    return true;
+}
+
+bool RunBlocks(const CBlockTransaction& transaction)
+{
+    return StreamMode ? StreamBlocks(transaction) : ForEachBlock(transaction);
+}
+
+// Draws what the one-second polls would have drawn by the time the polls end, at the poll
+// that would have seen the same: one "+" per poll, then the erasures.
+bool EndErasePolls(int poll, bool erased)
+{
+    for (int mark = 0; mark <= poll; ++mark)
+    {
+        printf("\b \b");
+    }
+    if (!erased)
+    {
+        return false;
+    }
+    printf("\b\b\b Ok\n");
     return true;
 }
 
@@ -91,36 +140,68 @@ bool AwaitErased()
         }
         PauseMilliseconds(ErasePollPauseMs);
     }
-    for (int mark = 0; mark <= poll; ++mark)
+    return EndErasePolls(poll, poll < ErasePollLimit);
+}
+
+void PauseUntil(long long start, long long dueMs)
+{
+    const long long left = dueMs - (ClockMilliseconds() - start);
+    if (left > 0)
     {
-        printf("\b \b");
+        PauseMilliseconds(static_cast<int>(left));
     }
-    if (poll == ErasePollLimit)
+}
+
+// The same, asking every 100 ms on a fixed schedule while the console shows the one-second
+// polls: a "+" at each whole second, and at the end the marks and erasures of the one-second
+// poll that would have seen the same outcome. The last poll comes when the last one-second
+// poll would have.
+bool AwaitErasedQuickly()
+{
+    const int pollsPerMark = ErasePollPauseMs / StreamPollPauseMs;
+    const int lastPoll = (ErasePollLimit - 1) * pollsPerMark;
+    const long long start = ClockMilliseconds();
+    for (int poll = 0; poll <= lastPoll; ++poll)
     {
-        return false;
+        PauseUntil(start, static_cast<long long>(poll) * StreamPollPauseMs);
+        const bool onMark = poll % pollsPerMark == 0;
+        if (onMark)
+        {
+            printf("+");
+        }
+        unsigned char value = 0;
+        const bool answered = ReadTargetByte(0, value);
+        if (!answered || value == ErasedByte)
+        {
+            if (!onMark)
+            {
+                printf("+");
+            }
+            return answered && EndErasePolls((poll + pollsPerMark - 1) / pollsPerMark, true);
+        }
     }
-    printf("\b\b\b Ok\n");
-    return true;
+    PauseUntil(start, static_cast<long long>(ErasePollLimit) * ErasePollPauseMs);
+    return EndErasePolls(ErasePollLimit, false);
 }
 
 bool ProgramImage()
 {
     PrintStageLabel("Program");
-    return SendCycles(EnterBypassCycles) && ForEachBlock(ProgramBlock) &&
+    return SendCycles(EnterBypassCycles) && RunBlocks(ProgramTransaction) &&
            SendCycles(LeaveBypassCycles);
 }
 
 bool EraseAndProgram()
 {
     PrintStageLabel("Erase");
-    if (!EraseChip() || !AwaitErased() || !ProgramImage())
+    if (!EraseChip() || !(StreamMode ? AwaitErasedQuickly() : AwaitErased()) || !ProgramImage())
     {
         return false;
     }
     if (VerifyMode == ProgramAndVerify)
     {
         PrintStageLabel("Verify");
-        return ForEachBlock(VerifyBlock);
+        return RunBlocks(VerifyTransaction);
     }
     return true;
 }
@@ -141,7 +222,7 @@ bool EraseChip()
 bool VerifyOnly()
 {
     PrintStageLabel("Verify");
-    if (!ForEachBlock(VerifyBlock))
+    if (!RunBlocks(VerifyTransaction))
     {
         PrintErrorMarker();
         return false;

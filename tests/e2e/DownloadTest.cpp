@@ -336,3 +336,121 @@ TEST_F(DownloadTest, ChipThatNeverErasesIsGivenUpAfter35Polls)
     EXPECT_LT(result.CpuSeconds, 0.5);
     EXPECT_EQ(Board.TraceFrames().size(), 6u + 35);
 }
+
+namespace
+{
+
+class StreamModeTest : public DownloadTest
+{
+  protected:
+    struct CRun
+    {
+        std::string Console;
+        std::vector<uint8_t> Trace;
+    };
+
+    // The same download on a fresh board each, with the arguments as given and with --stream.
+    void RunBoth(const std::vector<std::string>& boardOptions,
+                 const std::vector<std::string>& arguments, CRun& plain, CRun& streamed)
+    {
+        std::vector<std::string> streamArguments{"--stream"};
+        streamArguments.insert(streamArguments.end(), arguments.begin(), arguments.end());
+        plain = RunOnce(boardOptions, arguments);
+        streamed = RunOnce(boardOptions, streamArguments);
+    }
+
+    CRun RunOnce(const std::vector<std::string>& boardOptions,
+                 const std::vector<std::string>& arguments)
+    {
+        CBoardProcess board;
+        EXPECT_TRUE(board.Start(boardOptions));
+        CProcessResult result = RunDownloader(arguments, board.Device());
+        EXPECT_TRUE(board.Stop()) << board.Stderr();
+        EXPECT_TRUE(result.ExitedWith(1)) << result.Describe();
+        return {ConsoleBody(result.Out), board.Trace()};
+    }
+};
+
+class StreamModeSuccessTest : public StreamModeTest,
+                              public ::testing::WithParamInterface<const char*>
+{
+};
+
+// Erasures of the one-second polls that saw the chip erased at poll number polls - 1.
+std::string EraseMarks(int polls)
+{
+    std::string line = "Erase               " + std::string(static_cast<size_t>(polls), '+');
+    for (int i = 0; i < polls; ++i)
+    {
+        line += "\b \b";
+    }
+    return line + "\b\b\b Ok\n";
+}
+
+} // namespace
+
+TEST_P(StreamModeSuccessTest, ConsoleAndWireAreThoseOfTheDefaultMode)
+{
+    const std::string mode = GetParam();
+    const std::vector<uint8_t> plain = PlainImage(1000);
+    ASSERT_TRUE(WriteFileBytes(Files.File("flash.bin"), FlashAfterDownload(plain)));
+    std::vector<std::string> arguments{"-p", "7", Image(plain)};
+    if (!mode.empty())
+    {
+        arguments.insert(arguments.begin(), mode);
+    }
+    CRun plainRun;
+    CRun streamed;
+    RunBoth({"--erase-ms", "0", "--image", Files.File("flash.bin")}, arguments, plainRun, streamed);
+    EXPECT_EQ(streamed.Console, plainRun.Console);
+    EXPECT_NE(streamed.Console.find(OkEnding), std::string::npos) << streamed.Console;
+    EXPECT_TRUE(streamed.Trace == plainRun.Trace) << streamed.Trace.size() << " bytes on the wire";
+}
+
+INSTANTIATE_TEST_SUITE_P(Modes, StreamModeSuccessTest, ::testing::Values("-v", "", "-vo"));
+
+TEST_F(StreamModeTest, ReadBackMismatchPrintsWhatTheDefaultModePrints)
+{
+    CRun plainRun;
+    CRun streamed;
+    RunBoth({"--erase-ms", "0", "--bad-cell", "330"}, {"-v", "-p", "7", Image(PlainImage(1000))},
+            plainRun, streamed);
+    EXPECT_EQ(streamed.Console, plainRun.Console);
+    EXPECT_NE(streamed.Console.find("Program Error\n" + ErrorMarker), std::string::npos);
+    // The block after the failing one may have gone out too, and no more.
+    ASSERT_GE(streamed.Trace.size(), plainRun.Trace.size());
+    EXPECT_LE(streamed.Trace.size(), plainRun.Trace.size() + 640);
+    EXPECT_TRUE(std::equal(plainRun.Trace.begin(), plainRun.Trace.end(), streamed.Trace.begin()));
+}
+
+TEST_F(StreamModeTest, BoardThatStopsInTheMiddleOfABlockEndsLikeTheDefaultMode)
+{
+    // 10 frames before the program stage, then 128 a block: this is the middle of block 3.
+    CRun plainRun;
+    CRun streamed;
+    RunBoth({"--erase-ms", "0", "--stop-after", "458"}, {"-v", "-p", "7", Image(PlainImage(1000))},
+            plainRun, streamed);
+    EXPECT_EQ(streamed.Console, plainRun.Console);
+    EXPECT_EQ(streamed.Console, EraseOkAtFirstPoll + StageUpTo("Program", 1000, 3) + ErrorMarker +
+                                    "Time  <t>\n" + NgEnding);
+}
+
+TEST_F(StreamModeTest, EraseMarksAreThoseOfTheOneSecondPolls)
+{
+    // The one-second polls would see these erase times at their first, third and fourth poll.
+    for (const auto& [eraseMs, marks] : {std::pair{"0", 1}, {"1500", 3}, {"2400", 4}})
+    {
+        CRun run = RunOnce({"--erase-ms", eraseMs}, {"--stream", "-p", "7", Image(PlainImage(64))});
+        EXPECT_EQ(run.Console,
+                  EraseMarks(marks) + StageLine("Program", 64) + "Time  <t>\n" + OkEnding)
+            << eraseMs << " ms";
+        // Polls every 100 ms: reads of address 0 right after the six erase cycles.
+        const std::vector<CBoardFrame> frames = SplitFrames(run.Trace);
+        size_t polls = 0;
+        while (6 + polls < frames.size() && frames[6 + polls] == Frame(0x00, 0, 0))
+        {
+            ++polls;
+        }
+        EXPECT_GE(polls, std::stoul(eraseMs) / 100 / 2 + 1) << eraseMs << " ms";
+    }
+}

@@ -17,3 +17,8 @@ long ClockSeconds()
 {
     return static_cast<long>(FakeMilliseconds / 1000);
 }
+
+long long ClockMilliseconds()
+{
+    return FakeMilliseconds;
+}

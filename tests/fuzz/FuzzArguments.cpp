@@ -94,6 +94,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     // What the walk must find, worked out independently.
     bool expectedResult = true;
     int expectedMode = VerifyMode;
+    bool expectedStream = StreamMode;
     int expectedPort = 1;
     const char* expectedFile = nullptr;
     for (int i = 1; i < argc; ++i)
@@ -115,6 +116,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
             }
             expectedPort = ExpectedPort(argv[++i]);
         }
+        else if (strcmp(argv[i], "--stream") == 0)
+        {
+            expectedStream = true;
+        }
         else if (expectedFile == nullptr && argv[i][0] != '\0')
         {
             expectedFile = argv[i];
@@ -126,6 +131,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     FUZZ_CHECK(result == expectedResult);
     FUZZ_CHECK(VerifyMode >= 0 && VerifyMode <= 2);
     FUZZ_CHECK(VerifyMode == expectedMode);
+    FUZZ_CHECK(StreamMode == expectedStream);
     if (result)
     {
         FUZZ_CHECK(PortNumber >= MinPortNumber && PortNumber <= MaxPortNumber);

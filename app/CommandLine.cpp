@@ -68,6 +68,10 @@ bool ParseArguments(int argc, char** argv, const char** fileName)
         {
             StreamMode = true;
         }
+        else if (strcmp(argument, "--version") == 0 || strcmp(argument, "--list-ports") == 0)
+        {
+            // Answered before the run starts (AnswerQuestion); never an image name.
+        }
         else if (*fileName == nullptr && argument[0] != '\0')
         {
             *fileName = argument;

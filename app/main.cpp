@@ -1,9 +1,14 @@
 #include "app/Console.h"
 #include "app/Outcome.h"
+#include "app/Questions.h"
 
 int main(int argc, char** argv)
 {
     MakeOutputUnbuffered();
+    if (AnswerQuestion(argc, argv))
+    {
+        return 0;
+    }
     StartUp();
     bool result = RunFromArguments(argc, argv);
     PrintResultBanner(result);

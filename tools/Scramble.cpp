@@ -1,8 +1,13 @@
-// orbelt-scramble: turns a plain binary into an image file for orbelt-dl, or back.
+// orbelt-scramble: turns a plain binary, Intel HEX or S-records into an image file for orbelt-dl,
+// or an image file back into the plain binary.
 #include "image/Image.h"
+#include "image/ImageRecords.h"
+#include "image/ReplacementFile.h"
 
+#include <cctype>
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <sys/stat.h>
 
@@ -13,27 +18,135 @@ namespace
 unsigned char Chunk[64 * 1024];
 static_assert(sizeof Chunk % ImageKeyLength == 0, "chunks must keep the key aligned");
 
-const char Usage[] = "usage: orbelt-scramble [--force] INPUT OUTPUT\n";
+// Written beside OUTPUT and renamed over it only when the whole image is there, so that OUTPUT
+// can even be INPUT under another name and a failed run leaves OUTPUT as it was.
+CReplacementFile Output;
 
-int Fail(const char* what, const char* path)
+bool Force = false;
+unsigned char Fill = 0xFF; // the erased flash
+
+const char Usage[] = "usage: orbelt-scramble [--force] [--fill BYTE] INPUT OUTPUT\n";
+const char Help[] =
+    "Scrambles INPUT with the image key into OUTPUT; applied to an image it gives\n"
+    "the plain binary back. An INPUT of Intel HEX or S-records (recognised by its\n"
+    "content) becomes the image of flash addresses 0 to its highest address; records\n"
+    "past 0x1FFFF, the end of the flash, are refused.\n"
+    "  --force       write binary inputs over 131072 bytes too (orbelt-dl cuts them)\n"
+    "  --fill BYTE   gap value for records, 0 to 255 or 0x00 to 0xFF (default 0xFF)\n"
+    "  --version     print the version and exit\n"
+    "  -h, --help    print this text and exit\n";
+
+int Fail(const char* what, const char* path, int error)
 {
-    fprintf(stderr, "orbelt-scramble: %s %s: %s\n", what, path, strerror(errno));
+    fprintf(stderr, "orbelt-scramble: %s %s: %s\n", what, path, strerror(error));
     return 1;
 }
 
-bool FitsImage(FILE* input)
+// The next chunk of input into Chunk; length 0 at the end. On a read error, error holds the
+// errno of the read that failed.
+bool ReadChunk(FILE* input, size_t& length, int& error)
 {
-    if (fseek(input, 0, SEEK_END) != 0)
-    {
-        return true;
-    }
-    long size = ftell(input);
-    rewind(input);
-    return size <= ImageCapacity;
+    length = fread(Chunk, 1, sizeof Chunk, input);
+    error = errno;
+    return ferror(input) == 0;
 }
 
-// Writing over the input would truncate it before it is read. Windows reports no inode
-// numbers, so there only the path text is compared.
+// The bytes are counted as they come, so that a pipe is held to the limit as a file is.
+int ScrambleBinary(FILE* input, size_t length, const char* inputPath, const char* outputPath)
+{
+    if (!OpenReplacement(Output, outputPath))
+    {
+        return Fail("cannot write", outputPath, Output.Error);
+    }
+    unsigned long long total = 0;
+    int error = 0;
+    while (length > 0)
+    {
+        total += length;
+        if (!Force && total > static_cast<unsigned long long>(ImageCapacity))
+        {
+            fprintf(stderr,
+                    "orbelt-scramble: %s is larger than %d bytes; orbelt-dl would cut it "
+                    "(use --force to write it anyway)\n",
+                    inputPath, ImageCapacity);
+            return 1;
+        }
+        ApplyImageKey(Chunk, length);
+        if (!WriteReplacement(Output, Chunk, length))
+        {
+            return Fail("cannot write", outputPath, Output.Error);
+        }
+        if (!ReadChunk(input, length, error))
+        {
+            return Fail("cannot read", inputPath, error);
+        }
+    }
+    return 0;
+}
+
+int RecordFault(const char* inputPath)
+{
+    if (RecordErrorLine == 0)
+    {
+        fprintf(stderr, "orbelt-scramble: %s: %s\n", inputPath, RecordError);
+    }
+    else
+    {
+        fprintf(stderr, "orbelt-scramble: %s: line %lu: %s\n", inputPath, RecordErrorLine,
+                RecordError);
+    }
+    return 1;
+}
+
+// Records are assembled whole in ImageBuffer before a byte is written.
+int ScrambleRecords(FILE* input, size_t length, ERecordFormat format, const char* inputPath,
+                    const char* outputPath)
+{
+    StartRecords(format, Fill);
+    int error = 0;
+    while (length > 0)
+    {
+        if (!FeedRecords(Chunk, length))
+        {
+            return RecordFault(inputPath);
+        }
+        if (!ReadChunk(input, length, error))
+        {
+            return Fail("cannot read", inputPath, error);
+        }
+    }
+    if (!FinishRecords())
+    {
+        return RecordFault(inputPath);
+    }
+    ApplyImageKey(ImageBuffer, static_cast<size_t>(ImageLength));
+    if (!OpenReplacement(Output, outputPath) ||
+        !WriteReplacement(Output, ImageBuffer, static_cast<size_t>(ImageLength)))
+    {
+        return Fail("cannot write", outputPath, Output.Error);
+    }
+    return 0;
+}
+
+int ScrambleInput(FILE* input, const char* inputPath, const char* outputPath)
+{
+    size_t length = 0;
+    int error = 0;
+    if (!ReadChunk(input, length, error))
+    {
+        return Fail("cannot read", inputPath, error);
+    }
+    ERecordFormat format = DetectRecordFormat(Chunk, length, feof(input) != 0);
+    if (format == ERecordFormat::None)
+    {
+        return ScrambleBinary(input, length, inputPath, outputPath);
+    }
+    return ScrambleRecords(input, length, format, inputPath, outputPath);
+}
+
+// Not what keeps the input safe (the replacement file does that), but the same file given twice
+// is a slip that would replace a HEX source with its image. Windows reports no inode numbers,
+// so there only the same path text is seen.
 bool SameFile(const char* first, const char* second)
 {
     struct stat a;
@@ -46,7 +159,7 @@ bool SameFile(const char* first, const char* second)
            a.st_ino == b.st_ino;
 }
 
-int Scramble(const char* inputPath, const char* outputPath, bool force)
+int Scramble(const char* inputPath, const char* outputPath)
 {
     if (SameFile(inputPath, outputPath))
     {
@@ -56,63 +169,73 @@ int Scramble(const char* inputPath, const char* outputPath, bool force)
     FILE* input = fopen(inputPath, "rb");
     if (input == nullptr)
     {
-        return Fail("cannot read", inputPath);
+        int error = errno;
+        // Linux opens a directory and fails at the first read; Windows refuses to open it.
+        struct stat status;
+        bool directory = stat(inputPath, &status) == 0 && (status.st_mode & S_IFMT) == S_IFDIR;
+        return Fail("cannot read", inputPath, directory ? EISDIR : error);
     }
-    if (!force && !FitsImage(input))
-    {
-        fclose(input);
-        fprintf(stderr,
-                "orbelt-scramble: %s is larger than %d bytes; orbelt-dl would cut it "
-                "(use --force to write it anyway)\n",
-                inputPath, ImageCapacity);
-        return 1;
-    }
-    FILE* output = fopen(outputPath, "wb");
-    if (output == nullptr)
-    {
-        fclose(input);
-        return Fail("cannot write", outputPath);
-    }
-    bool written = true;
-    size_t length = 0;
-    while (written && (length = fread(Chunk, 1, sizeof Chunk, input)) > 0)
-    {
-        ApplyImageKey(Chunk, length);
-        written = fwrite(Chunk, 1, length, output) == length;
-    }
-    bool readFailed = ferror(input) != 0;
+    int status = ScrambleInput(input, inputPath, outputPath);
+    // Closed before the rename: Windows cannot replace a file that is still open.
     fclose(input);
-    if (fclose(output) != 0)
+    if (status == 0 && !CommitReplacement(Output))
     {
-        written = false;
+        status = Fail("cannot write", outputPath, Output.Error);
     }
-    if (readFailed)
+    AbandonReplacement(Output);
+    return status;
+}
+
+// Decimal or 0x-prefixed hexadecimal, 0 to 255.
+bool ParseByte(const char* text, unsigned char& value)
+{
+    bool hex = text[0] == '0' && (text[1] == 'x' || text[1] == 'X');
+    const char* digits = hex ? text + 2 : text;
+    char* end = nullptr;
+    errno = 0;
+    unsigned long number = strtoul(digits, &end, hex ? 16 : 10);
+    bool startsWithDigit = hex ? isxdigit(static_cast<unsigned char>(digits[0])) != 0
+                               : isdigit(static_cast<unsigned char>(digits[0])) != 0;
+    if (!startsWithDigit || *end != '\0' || errno != 0 || number > 255)
     {
-        return Fail("cannot read", inputPath);
+        return false;
     }
-    return written ? 0 : Fail("cannot write", outputPath);
+    value = static_cast<unsigned char>(number);
+    return true;
 }
 
 } // namespace
 
 int main(int argc, char** argv)
 {
-    bool force = false;
     const char* paths[2] = {nullptr, nullptr};
     int pathCount = 0;
     for (int i = 1; i < argc; ++i)
     {
         if (strcmp(argv[i], "-h") == 0 || strcmp(argv[i], "--help") == 0)
         {
-            printf("%s", Usage);
-            printf("Scrambles INPUT with the image key into OUTPUT; applied to an image it gives\n"
-                   "the plain binary back. Inputs over %d bytes need --force.\n",
-                   ImageCapacity);
+            printf("%s%s", Usage, Help);
+            return 0;
+        }
+        if (strcmp(argv[i], "--version") == 0)
+        {
+            printf("orbelt-scramble %s\n", ORBELT_VERSION);
             return 0;
         }
         if (strcmp(argv[i], "--force") == 0)
         {
-            force = true;
+            Force = true;
+        }
+        else if (strcmp(argv[i], "--fill") == 0)
+        {
+            if (i + 1 == argc || !ParseByte(argv[++i], Fill))
+            {
+                fprintf(stderr,
+                        "orbelt-scramble: --fill needs a byte value, 0 to 255 or 0x00 to "
+                        "0xFF\n%s",
+                        Usage);
+                return 2;
+            }
         }
         else if (argv[i][0] == '-' && argv[i][1] != '\0')
         {
@@ -133,5 +256,5 @@ int main(int argc, char** argv)
         fprintf(stderr, "%s", Usage);
         return 2;
     }
-    return Scramble(paths[0], paths[1], force);
+    return Scramble(paths[0], paths[1]);
 }

@@ -14,6 +14,20 @@ install_dependencies()
     fi
 }
 
+# The QEMU guest of scripts/vm-test: emulator, a kernel with its modules, a static busybox.
+install_vm_dependencies()
+{
+    local missing=()
+    command -v qemu-system-x86_64 >/dev/null || missing+=(qemu-system-x86)
+    compgen -G "/boot/vmlinuz-*" >/dev/null || missing+=(linux-image-amd64)
+    command -v busybox >/dev/null && ! ldd "$(command -v busybox)" >/dev/null 2>&1 ||
+        missing+=(busybox-static)
+    command -v cpio >/dev/null || missing+=(cpio)
+    if [ ${#missing[@]} -gt 0 ]; then
+        apt_install "${missing[@]}"
+    fi
+}
+
 apt_install()
 {
     echo "Installing: $*"
@@ -31,6 +45,44 @@ configure_and_build()
     # Tests always on: a cache left by hand with them off must not make a run test nothing.
     cmake -S . -B "$dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DBUILD_TESTING=ON "$@" >/dev/null
     cmake --build "$dir" -j "$(nproc)"
+}
+
+# build_with_progress DIR [cmake options...]: configure_and_build, showing how far the build
+# has come instead of its chatter: one line redrawn on a terminal, a line per tenth otherwise.
+# When the build fails, its whole output follows on standard error.
+build_with_progress()
+{
+    local dir=$1 log status=0 started=$SECONDS
+    log=$(mktemp)
+    echo "Configuring and building in $dir/ (a few minutes on a fresh machine) ..."
+    configure_and_build "$@" 2>&1 | tee "$log" | show_build_progress || status=$?
+    if [ "$status" -ne 0 ]; then
+        cat "$log" >&2
+    else
+        echo "Built in $((SECONDS - started)) s."
+    fi
+    rm -f "$log"
+    return $status
+}
+
+# Reads make's "[ 45%] ..." lines; parallel jobs report out of order, so the highest counts.
+show_build_progress()
+{
+    local line percent highest=-1
+    while IFS= read -r line; do
+        [[ $line =~ ^\[\ *([0-9]+)%\] ]] || continue
+        percent=${BASH_REMATCH[1]}
+        [ "$percent" -gt "$highest" ] || continue
+        if [ -t 1 ]; then
+            printf '\r  %3d %% built' "$percent"
+        elif [ $((percent / 10)) -gt $((highest / 10)) ] || [ "$highest" -lt 0 ]; then
+            printf '  %3d %% built\n' "$percent"
+        fi
+        highest=$percent
+    done
+    if [ -t 1 ] && [ "$highest" -ge 0 ]; then
+        printf '\n'
+    fi
 }
 
 # Prints the first line a background program writes to FILE, waiting up to 10 s for it.

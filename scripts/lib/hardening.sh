@@ -1,7 +1,7 @@
 # Sanitizer, fuzzing and install checks, shared by scripts/test, scripts/fuzz and
 # scripts/bench-reliability. Needs common.sh.
 
-FUZZ_TARGETS=(fuzz_arguments fuzz_transactions fuzz_download)
+FUZZ_TARGETS=(fuzz_arguments fuzz_transactions fuzz_download fuzz_records)
 
 # clang with libFuzzer for the fuzz targets, tmux for the terminal tests, groff for the man
 # pages.

@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include <regex>
+#include <sstream>
 #include <sys/stat.h>
 
 namespace
@@ -177,6 +179,49 @@ TEST_F(CommandLineTest, KeyWaitEndsWithoutInput)
     Run({image}, Unmapped({1}), EStdin::DevNull);
     CProcessResult fed = Run({"-p", "0"}, {}, EStdin::Text, "y");
     EXPECT_EQ(ConsoleBody(fed.Out), InvalidPort());
+}
+
+// --version and --list-ports answer alone: no start-up line, no banner, status 0.
+CProcessResult Ask(const std::vector<std::string>& arguments, std::vector<std::string> environment)
+{
+    std::vector<std::string> argv{ORBELT_DL_PATH};
+    argv.insert(argv.end(), arguments.begin(), arguments.end());
+    CProcessOptions options;
+    options.Environment = std::move(environment);
+    options.TimeoutSeconds = 20;
+    CProcessResult result = RunProcess(argv, options);
+    EXPECT_TRUE(result.ExitedWith(0)) << result.Describe();
+    EXPECT_EQ(result.Err, "");
+    return result;
+}
+
+TEST_F(CommandLineTest, VersionIsTheOnlyLine)
+{
+    EXPECT_EQ(Ask({"-v", "--version", "a.bin"}, {}).Out, "orbelt-dl " ORBELT_VERSION "\n");
+    // As the value of -p it is no question but a bad port number.
+    EXPECT_EQ(ConsoleBody(Run({"-p", "--version", "a.bin"}).Out), InvalidPort());
+}
+
+TEST_F(CommandLineTest, ListPortsShowsTheMappings)
+{
+    ASSERT_TRUE(WriteFileText(Files.File("adapter"), ""));
+    std::string out = Ask({"--list-ports"}, {"ORBELT_COM12=" + Files.File("adapter"),
+                                             "ORBELT_COM3=" + Files.File("gone"),
+                                             "ORBELT_COM300=" + Files.File("adapter")})
+                          .Out;
+    std::string mine;
+    std::istringstream lines(out);
+    for (std::string line; std::getline(lines, line);)
+    {
+        // The machine's own ports vary; each line still has the three fields.
+        EXPECT_TRUE(
+            std::regex_match(line, std::regex("([0-9]+|-|ORBELT_COMn=[^\t]+)\t/[^\t]+\t.*")))
+            << line;
+        mine += line.find(Files.Path()) != std::string::npos ? line + "\n" : "";
+    }
+    EXPECT_EQ(mine, "3\t" + Files.File("gone") + "\tORBELT_COM3, no such device\n" + "12\t" +
+                        Files.File("adapter") + "\tORBELT_COM12\n" + "-\t" + Files.File("adapter") +
+                        "\tORBELT_COM300\n");
 }
 
 // The verify options against a real board: which frames go out tells the mode apart.

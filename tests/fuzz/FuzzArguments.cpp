@@ -120,6 +120,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         {
             expectedStream = true;
         }
+        else if (strcmp(argv[i], "--version") == 0 || strcmp(argv[i], "--list-ports") == 0)
+        {
+        }
         else if (expectedFile == nullptr && argv[i][0] != '\0')
         {
             expectedFile = argv[i];

@@ -13,6 +13,7 @@
 #include <cstdlib>
 #include <fcntl.h>
 #include <regex>
+#include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -337,4 +338,39 @@ TEST(WineScramble, RefusesToWriteOverItsInput)
     EXPECT_TRUE(result.ExitedWith(1)) << result.Describe();
     EXPECT_EQ(result.Err, "orbelt-scramble: INPUT and OUTPUT must be different files\r\n");
     EXPECT_TRUE(ReadFileBytes(files.File("plain.bin")) == PlainImage(100));
+}
+
+// Windows has no inode numbers to tell that two spellings name one file: whatever the check
+// misses, the input must come out whole, either untouched or scrambled in place.
+TEST(WineScramble, AliasedOutputNeverEmptiesTheInput)
+{
+    CTempDirectory files;
+    const std::vector<uint8_t> plain = PlainImage(1000, 3);
+    std::vector<uint8_t> scrambled = plain;
+    ApplyImageKey(scrambled.data(), scrambled.size());
+    CProcessOptions options;
+    options.Environment = {"WINEDEBUG=-all", "WINEDLLOVERRIDES=mscoree,mshtml="};
+    options.WorkingDirectory = files.Path();
+    for (const std::string& alias :
+         {std::string("./plain.bin"), std::string("PLAIN.BIN"), files.File("plain.bin")})
+    {
+        ASSERT_TRUE(WriteFileBytes(files.File("plain.bin"), plain));
+        CProcessResult result = RunProcess({"/usr/bin/env", "-u", "DISPLAY", ORBELT_WINE_LOADER,
+                                            ORBELT_WINDOWS_SCRAMBLE_PATH, "plain.bin", alias},
+                                           options);
+        std::vector<uint8_t> after = ReadFileBytes(files.File("plain.bin"));
+        if (result.ExitedWith(1))
+        {
+            EXPECT_EQ(result.Err, "orbelt-scramble: INPUT and OUTPUT must be different files\r\n");
+            EXPECT_TRUE(after == plain) << alias;
+        }
+        else
+        {
+            EXPECT_TRUE(result.ExitedWith(0)) << result.Describe();
+            EXPECT_TRUE(after == scrambled) << alias << ": " << after.size() << " bytes";
+        }
+        EXPECT_EQ(unlink(files.File("plain.bin").c_str()), 0);
+        EXPECT_EQ(rmdir(files.Path().c_str()), 0) << alias << ": a file left beside the input";
+        ASSERT_EQ(mkdir(files.Path().c_str(), 0700), 0);
+    }
 }

@@ -1,0 +1,47 @@
+#pragma once
+
+#include <cstddef>
+
+// A file written whole or not at all. The bytes go to a new file created exclusively beside
+// the target (same directory, so the final rename stays within one file system), and only
+// CommitReplacement puts that file in the target's place, in one rename that replaces whatever
+// was there. Until then the target is untouched: it can be the very file the caller is reading
+// from, under any spelling of its path, and a failed or abandoned run leaves it as it was and
+// leaves no temporary file behind.
+//
+//     CReplacementFile file;   (about 8 KiB: keep it static)
+//     bool written = OpenReplacement(file, path) && WriteReplacement(file, data, length) &&
+//                    CommitReplacement(file);
+//     if (!written)
+//     {
+//         fprintf(stderr, "cannot write %s: %s\n", path, strerror(file.Error));
+//         AbandonReplacement(file);
+//     }
+//
+// Every function but AbandonReplacement returns false on failure and keeps the errno of the call
+// that failed in Error. After a failure, or to give up, call AbandonReplacement; it is harmless
+// when there is nothing left to remove.
+//
+// Details: a symbolic link at the target is replaced, not followed; the new file gets the
+// permissions of any newly created file (the target's own are not carried over); a target that
+// is a directory fails with EISDIR at once. An existing target that is a device or a pipe
+// (/dev/null, /dev/stdout) cannot be replaced by a rename: it is opened and written directly,
+// so there "whole or not at all" does not hold. A process killed between open and commit leaves
+// its temporary file, named after the target with ".tmp<pid>-<n>" appended. POSIX flushes the
+// new file to the disk before the rename; Windows replaces with MoveFileExA.
+const int ReplacementPathCapacity = 4096;
+
+class CReplacementFile
+{
+  public:
+    int Error = 0;
+    int Descriptor = -1;
+    bool Direct = false; // the target itself is open (a device or a pipe)
+    char Target[ReplacementPathCapacity] = {};
+    char Temporary[ReplacementPathCapacity + 32] = {};
+};
+
+bool OpenReplacement(CReplacementFile& file, const char* targetPath);
+bool WriteReplacement(CReplacementFile& file, const void* data, size_t length);
+bool CommitReplacement(CReplacementFile& file);
+void AbandonReplacement(CReplacementFile& file);

@@ -1,0 +1,74 @@
+#include "image/ReplacementFilePlatform.h"
+
+#include <cerrno>
+#include <climits>
+#include <fcntl.h>
+#include <io.h>
+#include <process.h>
+#include <sys/stat.h>
+#include <windows.h>
+
+// Binary mode: the C runtime's default text mode would turn every 0x0A into 0x0D 0x0A.
+int CreateNewFile(const char* path)
+{
+    return _open(path, _O_WRONLY | _O_CREAT | _O_EXCL | _O_BINARY | _O_NOINHERIT,
+                 _S_IREAD | _S_IWRITE);
+}
+
+int OpenExistingFile(const char* path)
+{
+    return _open(path, _O_WRONLY | _O_BINARY | _O_NOINHERIT);
+}
+
+long WriteToFile(int descriptor, const void* data, size_t length)
+{
+    unsigned count = length > INT_MAX ? INT_MAX : static_cast<unsigned>(length);
+    return _write(descriptor, data, count);
+}
+
+bool SyncFile(int descriptor)
+{
+    return _commit(descriptor) == 0;
+}
+
+bool CloseFile(int descriptor)
+{
+    return _close(descriptor) == 0;
+}
+
+static int ErrnoOf(DWORD error)
+{
+    switch (error)
+    {
+    case ERROR_FILE_NOT_FOUND:
+    case ERROR_PATH_NOT_FOUND:
+        return ENOENT;
+    case ERROR_ACCESS_DENIED:
+    case ERROR_SHARING_VIOLATION:
+    case ERROR_LOCK_VIOLATION:
+        return EACCES;
+    case ERROR_DISK_FULL:
+    case ERROR_HANDLE_DISK_FULL:
+        return ENOSPC;
+    case ERROR_NOT_SAME_DEVICE:
+        return EXDEV;
+    default:
+        return EIO;
+    }
+}
+
+// rename() of the C runtime refuses an existing target.
+bool MoveOverTarget(const char* source, const char* target)
+{
+    if (MoveFileExA(source, target, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
+    {
+        return true;
+    }
+    errno = ErrnoOf(GetLastError());
+    return false;
+}
+
+unsigned long ProcessNumber()
+{
+    return static_cast<unsigned long>(_getpid());
+}

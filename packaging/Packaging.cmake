@@ -1,0 +1,34 @@
+# `cmake --build BUILD --target package`: a Debian package on Linux, a .zip from the MinGW build.
+set(CPACK_PACKAGE_NAME orbelt-dl)
+set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
+set(CPACK_PACKAGE_VENDOR "Orbelt")
+set(ORBELT_PACKAGE_CONTACT "Orbelt developers <orbelt-dl@orbelt.invalid>"
+    CACHE STRING "Maintainer named in the packages")
+set(CPACK_PACKAGE_CONTACT "${ORBELT_PACKAGE_CONTACT}")
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "Orbelt UART Download Utility")
+string(CONCAT CPACK_PACKAGE_DESCRIPTION
+              "orbelt-dl downloads firmware images into the NOR flash of Orbelt target boards\n"
+              "over a serial line (115200 baud, 8E1): erase, program, verify, with an OK or NG\n"
+              "banner. orbelt-scramble turns plain binaries into image files and back;\n"
+              "orbelt-board emulates a board on a pseudo-terminal, for trying the tool without\n"
+              "hardware.")
+set(CPACK_STRIP_FILES ON)
+set(CPACK_SOURCE_GENERATOR "")
+
+if(WIN32)
+  set(CPACK_GENERATOR ZIP)
+  if(CMAKE_SIZEOF_VOID_P EQUAL 8)
+    set(CPACK_SYSTEM_NAME win64)
+  else()
+    set(CPACK_SYSTEM_NAME win32)
+  endif()
+  install(FILES ${CMAKE_CURRENT_LIST_DIR}/README-windows.txt DESTINATION . RENAME README.txt)
+else()
+  set(CPACK_GENERATOR DEB)
+  set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
+  set(CPACK_DEBIAN_PACKAGE_SECTION electronics)
+  # dpkg-shlibdeps (package dpkg-dev) works out the library packages the programs need.
+  set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+endif()
+
+include(CPack)

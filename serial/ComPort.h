@@ -12,7 +12,9 @@ class CComPort
     // Returns when count bytes have arrived or 1000 ms after the call began.
     int Read(void* buffer, int count);
     // Returns once minimum bytes have arrived, with whatever else is already waiting up to
-    // maximum, or 1000 ms after the call began (with fewer than minimum).
+    // maximum, or 1000 ms after the call began (with fewer than minimum). maximum is all the
+    // caller expects: while bytes trickle in, the wait may go on until the line could have
+    // carried the rest, so that a stream of replies costs few wake-ups.
     int ReadAvailable(void* buffer, int minimum, int maximum);
     // Returns when all bytes are handed over or 5000 ms after the call began.
     int Write(const void* buffer, int count);
@@ -25,6 +27,8 @@ class CComPort
   private:
     // A file descriptor on POSIX, a HANDLE on Windows; -1 is invalid on both.
     intptr_t Handle = -1;
+    // How long one byte takes on the line at the settings opened with.
+    long ByteNanoseconds = 0;
 };
 
 extern CComPort TargetPort;

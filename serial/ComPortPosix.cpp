@@ -23,6 +23,7 @@ namespace
 
 struct LineSettings
 {
+    long Rate;
     speed_t Speed;
     tcflag_t Parity;   // PARENB and PARODD bits
     tcflag_t DataBits; // CS5 to CS8
@@ -41,7 +42,7 @@ const BaudRate BaudRates[] = {
     {230400, B230400}, {460800, B460800}, {921600, B921600},
 };
 
-bool ParseSpeed(const char* token, speed_t& speed)
+bool ParseSpeed(const char* token, long& baud, speed_t& speed)
 {
     long rate = token != nullptr ? strtol(token, nullptr, 10) : 0;
     const BaudRate* found =
@@ -51,6 +52,7 @@ bool ParseSpeed(const char* token, speed_t& speed)
     {
         return false;
     }
+    baud = found->Rate;
     speed = found->Speed;
     return true;
 }
@@ -110,7 +112,7 @@ bool ParseMode(const char* mode, char* port, size_t portSize, LineSettings& line
         return false;
     }
     snprintf(port, portSize, "%s", token + 3);
-    return ParseSpeed(strtok_r(nullptr, ":, ", &rest), line.Speed) &&
+    return ParseSpeed(strtok_r(nullptr, ":, ", &rest), line.Rate, line.Speed) &&
            ParseParity(strtok_r(nullptr, ":, ", &rest), line.Parity) &&
            ParseDataBits(strtok_r(nullptr, ":, ", &rest), line.DataBits) &&
            ParseStopBits(strtok_r(nullptr, ":, ", &rest), line.TwoStopBits);
@@ -201,6 +203,21 @@ int AboveStandardStreams(int fd)
     return moved;
 }
 
+// Start bit, data bits, parity bit, stop bits.
+long ByteTime(const LineSettings& line)
+{
+    const tcflag_t sizes[] = {CS5, CS6, CS7, CS8};
+    long bits = 1 + (line.Parity != 0 ? 1 : 0) + (line.TwoStopBits ? 2 : 1);
+    for (int i = 0; i < 4; ++i)
+    {
+        if (sizes[i] == line.DataBits)
+        {
+            bits += 5 + i;
+        }
+    }
+    return bits * 1000000000L / line.Rate;
+}
+
 long long NowMs()
 {
     struct timespec now;
@@ -235,6 +252,23 @@ bool WaitFor(int fd, short events, long long deadlineMs)
     }
 }
 
+// Bytes are trickling in and all that were there have been taken: those still expected need
+// at least their time on the line to arrive, so the wait need not wake before. False when
+// the deadline has passed.
+bool AwaitLine(long byteNanoseconds, int expected, long long deadlineMs)
+{
+    long long left = deadlineMs - NowMs();
+    if (left <= 0)
+    {
+        return false;
+    }
+    long long pause = std::min(static_cast<long long>(expected) * byteNanoseconds, left * 1000000);
+    struct timespec wait = {static_cast<time_t>(pause / 1000000000),
+                            static_cast<long>(pause % 1000000000)};
+    nanosleep(&wait, nullptr);
+    return true;
+}
+
 } // namespace
 
 bool CComPort::Open(const char* mode)
@@ -259,6 +293,7 @@ bool CComPort::Open(const char* mode)
         return false;
     }
     Handle = fd;
+    ByteNanoseconds = ByteTime(line);
     ApplyLineSettings(fd, line);
     RequestLowLatency(fd);
     tcflush(fd, TCIOFLUSH);
@@ -278,13 +313,11 @@ int CComPort::ReadAvailable(void* buffer, int minimum, int maximum)
     int done = 0;
     while (done < minimum)
     {
-        int wanted = maximum - done;
-        ssize_t n = read(fd, bytes + done, wanted);
+        ssize_t n = read(fd, bytes + done, maximum - done);
         if (n > 0)
         {
             done += static_cast<int>(n);
-            // A short read emptied the queue: no need to ask again before the next byte.
-            if (done < minimum && n < wanted && !WaitFor(fd, POLLIN, deadline))
+            if (done < minimum && !AwaitLine(ByteNanoseconds, maximum - done, deadline))
             {
                 break;
             }

@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
+#include <iterator>
 #include <termios.h>
 #include <unistd.h>
 
@@ -10,7 +11,11 @@ namespace
 {
 
 struct termios SavedTerminal;
-const int RestoredSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT};
+struct termios KeyMode;
+const int EndingSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT};
+struct sigaction PreviousEnding[std::size(EndingSignals)];
+struct sigaction PreviousStop;
+struct sigaction PreviousContinue;
 
 // Puts the terminal back before the signal ends the process as it would have anyway.
 void RestoreTerminalAndDie(int signalNumber)
@@ -20,9 +25,34 @@ void RestoreTerminalAndDie(int signalNumber)
     raise(signalNumber);
 }
 
-void SetRestoreHandlers(void (*handler)(int))
+void ResumeKeyMode(int)
 {
-    for (int signalNumber : RestoredSignals)
+    int savedErrno = errno;
+    tcsetattr(STDIN_FILENO, TCSANOW, &KeyMode);
+    errno = savedErrno;
+}
+
+// Ctrl-Z: the shell gets its terminal back as it was while the process is stopped.
+void RestoreTerminalAndStop(int signalNumber)
+{
+    int savedErrno = errno;
+    tcsetattr(STDIN_FILENO, TCSANOW, &SavedTerminal);
+    signal(signalNumber, SIG_DFL);
+    sigset_t stop;
+    sigemptyset(&stop);
+    sigaddset(&stop, signalNumber);
+    sigprocmask(SIG_UNBLOCK, &stop, nullptr);
+    raise(signalNumber);
+    // Continued: SIGCONT's handler has set the key mode again.
+    signal(signalNumber, RestoreTerminalAndStop);
+    errno = savedErrno;
+}
+
+// A signal the caller set to be ignored stays ignored.
+void Catch(int signalNumber, struct sigaction& previous, void (*handler)(int))
+{
+    sigaction(signalNumber, nullptr, &previous);
+    if (previous.sa_handler != SIG_IGN)
     {
         signal(signalNumber, handler);
     }
@@ -36,7 +66,37 @@ void ReadOneByte()
     }
 }
 
+void WaitForTerminalKey()
+{
+    KeyMode = SavedTerminal;
+    KeyMode.c_lflag &= ~(ICANON | ECHO);
+    KeyMode.c_cc[VMIN] = 1;
+    KeyMode.c_cc[VTIME] = 0;
+    for (size_t i = 0; i < std::size(EndingSignals); ++i)
+    {
+        Catch(EndingSignals[i], PreviousEnding[i], RestoreTerminalAndDie);
+    }
+    Catch(SIGTSTP, PreviousStop, RestoreTerminalAndStop);
+    Catch(SIGCONT, PreviousContinue, ResumeKeyMode);
+    tcsetattr(STDIN_FILENO, TCSANOW, &KeyMode);
+    ReadOneByte();
+    // The rest of a key that sends several bytes (an arrow key) must not reach the shell.
+    tcflush(STDIN_FILENO, TCIFLUSH);
+    tcsetattr(STDIN_FILENO, TCSANOW, &SavedTerminal);
+    sigaction(SIGCONT, &PreviousContinue, nullptr);
+    sigaction(SIGTSTP, &PreviousStop, nullptr);
+    for (size_t i = 0; i < std::size(EndingSignals); ++i)
+    {
+        sigaction(EndingSignals[i], &PreviousEnding[i], nullptr);
+    }
+}
+
 } // namespace
+
+void KeepRunningWithoutConsole()
+{
+    signal(SIGPIPE, SIG_IGN);
+}
 
 void MakeOutputUnbuffered()
 {
@@ -45,18 +105,16 @@ void MakeOutputUnbuffered()
 
 void WaitForKey()
 {
-    if (!isatty(STDIN_FILENO) || tcgetattr(STDIN_FILENO, &SavedTerminal) != 0)
+    if (isatty(STDIN_FILENO) && tcgetattr(STDIN_FILENO, &SavedTerminal) == 0)
+    {
+        WaitForTerminalKey();
+    }
+    else
     {
         ReadOneByte();
-        return;
     }
-    struct termios keyMode = SavedTerminal;
-    keyMode.c_lflag &= ~(ICANON | ECHO);
-    keyMode.c_cc[VMIN] = 1;
-    keyMode.c_cc[VTIME] = 0;
-    SetRestoreHandlers(RestoreTerminalAndDie);
-    tcsetattr(STDIN_FILENO, TCSANOW, &keyMode);
-    ReadOneByte();
-    tcsetattr(STDIN_FILENO, TCSANOW, &SavedTerminal);
-    SetRestoreHandlers(SIG_DFL);
+    if (isatty(STDOUT_FILENO))
+    {
+        printf("\n");
+    }
 }

@@ -10,13 +10,16 @@ namespace
 
 // _isatty is no help here: it is true for NUL too, and _getch reads the console whatever
 // standard input is.
-bool InputIsConsole()
+bool IsConsole(DWORD stream)
 {
     DWORD mode = 0;
-    return GetConsoleMode(GetStdHandle(STD_INPUT_HANDLE), &mode) != 0;
+    return GetConsoleMode(GetStdHandle(stream), &mode) != 0;
 }
 
 } // namespace
+
+// Windows raises no signal for a closed pipe: the failed write only returns an error.
+void KeepRunningWithoutConsole() {}
 
 void MakeOutputUnbuffered()
 {
@@ -25,11 +28,22 @@ void MakeOutputUnbuffered()
 
 void WaitForKey()
 {
-    if (InputIsConsole())
+    if (IsConsole(STD_INPUT_HANDLE))
     {
-        _getch();
-        return;
+        // An arrow or function key comes as two codes: the second must not reach the shell.
+        int key = _getch();
+        if (key == 0 || key == 0xE0)
+        {
+            _getch();
+        }
     }
-    char key = 0;
-    _read(0, &key, 1);
+    else
+    {
+        char key = 0;
+        _read(0, &key, 1);
+    }
+    if (IsConsole(STD_OUTPUT_HANDLE))
+    {
+        printf("\n");
+    }
 }

@@ -1,6 +1,7 @@
 #include "app/Outcome.h"
 
 #include "app/CommandLine.h"
+#include "app/Stop.h"
 #include "image/Image.h"
 #include "target/Download.h"
 
@@ -22,6 +23,16 @@ const char* const NgBanner[] = {
     "\n           N   NN       G     G", "\n           N   NN       G     G",
     "\n           N    N       GGGGGGG",
 };
+
+// Only the download itself turns signals into stop requests: before it (a FIFO image that
+// waits for its writer) and after it (the key wait) they act as usual.
+bool DownloadUntilStopped()
+{
+    CatchStopRequests();
+    bool succeeded = RunDownload();
+    ReleaseStopRequests();
+    return succeeded;
+}
 
 } // namespace
 
@@ -58,5 +69,5 @@ bool RunFromArguments(int argc, char** argv)
         printf("missing file name\n");
         return false;
     }
-    return LoadImage(fileName) && RunDownload();
+    return LoadImage(fileName) && DownloadUntilStopped();
 }

@@ -25,18 +25,26 @@ void DescrambleImage()
     ApplyImageKey(ImageBuffer, sizeof ImageBuffer);
 }
 
-// Only regular files are images: opening a FIFO could wait forever for a writer, and a
-// directory opens on some systems but has no bytes.
-static bool IsRegularFile(const char* path)
+// Whatever opens and reads is an image (a pipe, a device, a FIFO with a writer). A directory
+// opens on some systems but has no bytes. Looking at the opened file leaves no gap between
+// the check and the open.
+static FILE* OpenImage(const char* path)
 {
+    FILE* file = fopen(path, "rb");
     struct stat status;
-    return stat(path, &status) == 0 && (status.st_mode & S_IFMT) == S_IFREG;
+    if (file != nullptr &&
+        (fstat(fileno(file), &status) != 0 || (status.st_mode & S_IFMT) == S_IFDIR))
+    {
+        fclose(file);
+        return nullptr;
+    }
+    return file;
 }
 
 bool LoadImage(const char* path)
 {
     memset(ImageBuffer, 0, sizeof ImageBuffer);
-    FILE* file = IsRegularFile(path) ? fopen(path, "rb") : nullptr;
+    FILE* file = OpenImage(path);
     if (file == nullptr)
     {
         printf("File not found\n");
@@ -49,6 +57,12 @@ bool LoadImage(const char* path)
     {
         // A partly read image must never reach the flash.
         printf("File read error\n");
+        return false;
+    }
+    if (length == 0)
+    {
+        // Erasing the chip and programming nothing would pass for a successful download.
+        printf("Empty image file\n");
         return false;
     }
     ImageLength = static_cast<int>(length);

@@ -14,6 +14,7 @@ extern const unsigned char ImageKey[ImageKeyLength];
 void ApplyImageKey(unsigned char* data, size_t length);
 
 // Reads up to ImageCapacity bytes of path into ImageBuffer and descrambles it. Prints
-// "File not found\n" and returns false when the file cannot be opened.
+// "File not found\n" when the file cannot be opened or is a directory, "File read error\n"
+// when reading fails and "Empty image file\n" when it has no bytes, and then returns false.
 bool LoadImage(const char* path);
 void DescrambleImage();

@@ -1,5 +1,7 @@
 #include "serial/ComPort.h"
 
+#include "app/Stop.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
@@ -226,9 +228,11 @@ long long NowMs()
 }
 
 // Waits for events until deadlineMs; false when the time is up or the device is gone
-// (hang-up or error: an unplugged adapter must not be polled again and again).
+// (hang-up or error: an unplugged adapter must not be polled again and again). A read's wait
+// also ends when a stop is requested.
 bool WaitFor(int fd, short events, long long deadlineMs)
 {
+    int stop = events == POLLIN ? StopDescriptor() : -1;
     for (;;)
     {
         // One millisecond extra so that a truncated clock never ends the wait early.
@@ -237,13 +241,14 @@ bool WaitFor(int fd, short events, long long deadlineMs)
         {
             return false;
         }
-        struct pollfd entry = {fd, events, 0};
-        int ready = poll(&entry, 1, static_cast<int>(left));
+        struct pollfd entries[2] = {{fd, events, 0}, {stop, POLLIN, 0}};
+        const struct pollfd& entry = entries[0];
+        int ready = poll(entries, stop >= 0 ? 2 : 1, static_cast<int>(left));
         if (ready < 0 && errno == EINTR)
         {
             continue;
         }
-        if (ready <= 0)
+        if (ready <= 0 || entries[1].revents != 0)
         {
             return false;
         }
@@ -254,11 +259,11 @@ bool WaitFor(int fd, short events, long long deadlineMs)
 
 // Bytes are trickling in and all that were there have been taken: those still expected need
 // at least their time on the line to arrive, so the wait need not wake before. False when
-// the deadline has passed.
+// the deadline has passed or a stop is requested.
 bool AwaitLine(long byteNanoseconds, int expected, long long deadlineMs)
 {
     long long left = deadlineMs - NowMs();
-    if (left <= 0)
+    if (left <= 0 || StopRequested())
     {
         return false;
     }

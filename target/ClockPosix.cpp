@@ -1,24 +1,38 @@
 #include "target/Clock.h"
 
+#include "app/Stop.h"
+
 #include <cerrno>
 #include <ctime>
 
+namespace
+{
+
+struct timespec MonotonicNow()
+{
+    struct timespec now = {};
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    return now;
+}
+
+} // namespace
+
 void PauseMilliseconds(int milliseconds)
 {
+    bool stoppedBefore = StopRequested();
     struct timespec left = {milliseconds / 1000, (milliseconds % 1000) * 1000000L};
-    while (nanosleep(&left, &left) != 0 && errno == EINTR)
+    while (nanosleep(&left, &left) != 0 && errno == EINTR && (stoppedBefore || !StopRequested()))
     {
     }
 }
 
 long ClockSeconds()
 {
-    return static_cast<long>(time(nullptr));
+    return static_cast<long>(MonotonicNow().tv_sec);
 }
 
 long long ClockMilliseconds()
 {
-    struct timespec now;
-    clock_gettime(CLOCK_MONOTONIC, &now);
+    struct timespec now = MonotonicNow();
     return now.tv_sec * 1000LL + now.tv_nsec / 1000000;
 }

@@ -27,6 +27,9 @@ const BusCycle EnterBypassCycles[] = {{0x555, 0xAA}, {0x2AA, 0x55}, {0x555, 0x20
 const BusCycle LeaveBypassCycles[] = {{0x333, 0x90}, {0x333, 0xF0}};
 
 const unsigned char ErasedByte = 0xFF;
+const int LeaveBypassGraceMs = 100;
+// After a stream of blocks ends early, for the replies of the block ahead: about its line time.
+const int InFlightGraceMs = 100;
 
 // Stops at the first cycle that is not acknowledged; the rest are not sent.
 template <size_t Count> bool SendCycles(const BusCycle (&cycles)[Count])
@@ -73,11 +76,20 @@ bool ForEachBlock(const CBlockTransaction& transaction)
     return true;
 }
 
+// A stream of blocks that ends early leaves one block on the line: what follows (the
+// leave-bypass cycles) must meet neither it nor its replies.
+void AbandonBlockInFlight(int replyBytes)
+{
+    AwaitReplies(replyBytes, InFlightGraceMs);
+    TargetPort.PurgeInput();
+}
+
 // The same with the frames of the next block already going out while the replies of the
 // current one are checked: the line never idles, and at most one block's replies are queued
 // beyond the ones being checked. A failure leaves at most one block sent beyond it.
 bool StreamBlocks(const CBlockTransaction& transaction)
 {
+    const int blockReplies = BlockSize * transaction.ReplyBytesPerDataByte;
     if (ImageLength > 0 && !transaction.Send(0, ImageBuffer, BlockSize))
     {
         return false;
@@ -89,11 +101,15 @@ bool StreamBlocks(const CBlockTransaction& transaction)
         const bool more = next < ImageLength;
         if (more && !transaction.Send(next, ImageBuffer + next, BlockSize))
         {
+            AbandonBlockInFlight(blockReplies);
             return false;
         }
-        const int bytesInFlight = more ? BlockSize * transaction.ReplyBytesPerDataByte : 0;
-        if (!transaction.Receive(offset, ImageBuffer + offset, BlockSize, bytesInFlight))
+        if (!transaction.Receive(offset, ImageBuffer + offset, BlockSize, more ? blockReplies : 0))
         {
+            if (more)
+            {
+                AbandonBlockInFlight(blockReplies);
+            }
             return false;
         }
     }
@@ -184,11 +200,29 @@ bool AwaitErasedQuickly()
     return EndErasePolls(ErasePollLimit, false);
 }
 
+// A chip left in unlock bypass ignores the next run's chip erase until it is power-cycled.
+// Best effort, so that a failing run does not get slower: the replies get a short grace only.
+void LeaveBypassAfterFailure()
+{
+    TargetPort.PurgeInput();
+    for (const BusCycle& cycle : LeaveBypassCycles)
+    {
+        SendCycleUnacknowledged(cycle.Address, cycle.Value);
+    }
+    AwaitReplies(static_cast<int>(std::size(LeaveBypassCycles)), LeaveBypassGraceMs);
+}
+
 bool ProgramImage()
 {
     PrintStageLabel("Program");
-    return SendCycles(EnterBypassCycles) && RunBlocks(ProgramTransaction) &&
-           SendCycles(LeaveBypassCycles);
+    // Once the first cycle is out the chip may be in bypass mode, even if no reply came.
+    if (SendCycles(EnterBypassCycles) && RunBlocks(ProgramTransaction) &&
+        SendCycles(LeaveBypassCycles))
+    {
+        return true;
+    }
+    LeaveBypassAfterFailure();
+    return false;
 }
 
 bool EraseAndProgram()

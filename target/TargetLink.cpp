@@ -1,7 +1,11 @@
 #include "target/TargetLink.h"
 
+#include "app/Diagnostic.h"
+#include "app/Stop.h"
 #include "serial/ComPort.h"
+#include "target/Clock.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 
@@ -14,11 +18,38 @@ namespace
 const int BypassProgramAddress = 0x333;
 const unsigned char BypassProgramCommand = 0xA0;
 const int ProgramReplyLength = 3;
+// Frames still queued when a run ends early: a whole block goes out in about 60 ms.
+const int DrainLimitMs = 500;
 
 void SendFrame(TargetCommand command, int address, unsigned char data)
 {
     TargetFrame frame = MakeTargetFrame(command, address, data);
     TargetPort.Write(frame.Bytes, sizeof frame.Bytes);
+}
+
+// A stop request ends a transaction before its next frame: never inside a frame, and never
+// between the bypass program cycle and the program frame it arms.
+bool MayStartFrame()
+{
+    return !StopRequested();
+}
+
+// Why a transaction failed, when its reply did not come whole; a stop is no time-out.
+void DiagnoseMissingReply(const char* operation, int address, int received, int expected)
+{
+    if (StopRequested())
+    {
+        return;
+    }
+    if (received <= 0)
+    {
+        Diagnose("no reply to the %s at 0x%06X", operation, address);
+    }
+    else
+    {
+        Diagnose("short reply to the %s at 0x%06X: %d of %d bytes", operation, address, received,
+                 expected);
+    }
 }
 
 // Surplus bytes are left queued on purpose: they will be taken as the next replies.
@@ -47,7 +78,7 @@ unsigned char ProgramReplies[MaxProgramLength * ProgramReplyLength];
 // All replies of a block wait in the receive queue until the last frame is out.
 bool SendProgramFrames(int address, const unsigned char* data, int length)
 {
-    if (length < 0 || length > MaxProgramLength)
+    if (length < 0 || length > MaxProgramLength || !MayStartFrame())
     {
         return false;
     }
@@ -63,8 +94,7 @@ bool SendProgramFrames(int address, const unsigned char* data, int length)
 
 // Replies are taken in as they come, each checked at once. Every reply gets ReadTimeoutMs of
 // its own, counted from when the one before it was complete, as if each were read alone.
-bool ReceiveProgramReplies(int /*address*/, const unsigned char* data, int length,
-                           int bytesInFlight)
+bool ReceiveProgramReplies(int address, const unsigned char* data, int length, int bytesInFlight)
 {
     const int total = length * ProgramReplyLength;
     int received = 0;
@@ -77,12 +107,17 @@ bool ReceiveProgramReplies(int /*address*/, const unsigned char* data, int lengt
                                                  total - received);
             if (received < end)
             {
+                DiagnoseMissingReply("program", address + i, received - (end - ProgramReplyLength),
+                                     ProgramReplyLength);
                 return false;
             }
         }
-        if (ProgramReplies[end - 1] != data[i])
+        const unsigned char readBack = ProgramReplies[end - 1];
+        if (readBack != data[i])
         {
             printf("Program Error\n");
+            Diagnose("program error at 0x%06X: wrote 0x%02X, read back 0x%02X", address + i,
+                     data[i], readBack);
             return false;
         }
     }
@@ -92,7 +127,7 @@ bool ReceiveProgramReplies(int /*address*/, const unsigned char* data, int lengt
 
 bool SendReadFrames(int address, const unsigned char* /*expected*/, int length)
 {
-    if (length < 0 || length > VerifyBufferSize)
+    if (length < 0 || length > VerifyBufferSize || !MayStartFrame())
     {
         return false;
     }
@@ -105,12 +140,21 @@ bool SendReadFrames(int address, const unsigned char* /*expected*/, int length)
     return true;
 }
 
-bool ReceiveVerifyReplies(int /*address*/, const unsigned char* expected, int length,
-                          int bytesInFlight)
+bool ReceiveVerifyReplies(int address, const unsigned char* expected, int length, int bytesInFlight)
 {
-    if (TargetPort.Read(VerifyBuffer, length) != length ||
-        memcmp(VerifyBuffer, expected, static_cast<size_t>(length)) != 0)
+    int received = TargetPort.Read(VerifyBuffer, length);
+    if (received != length)
     {
+        DiagnoseMissingReply("read", address + (received > 0 ? received : 0), received, length);
+        return false;
+    }
+    const unsigned char* mismatch =
+        std::mismatch(VerifyBuffer, VerifyBuffer + length, expected).first;
+    if (mismatch != VerifyBuffer + length)
+    {
+        int offset = static_cast<int>(mismatch - VerifyBuffer);
+        Diagnose("verify mismatch at 0x%06X: expected 0x%02X, read 0x%02X", address + offset,
+                 expected[offset], VerifyBuffer[offset]);
         return false;
     }
     WarnOfSurplus("Prog More\n", bytesInFlight);
@@ -133,9 +177,14 @@ TargetFrame MakeTargetFrame(TargetCommand command, int address, unsigned char da
 
 bool ReadTargetByte(int address, unsigned char& value)
 {
+    if (!MayStartFrame())
+    {
+        return false;
+    }
     SendFrame(CommandRead, address, 0x00);
     if (TargetPort.Read(&value, 1) != 1)
     {
+        DiagnoseMissingReply("read", address, 0, 1);
         return false;
     }
     WarnOfSurplus("Read More \n");
@@ -144,10 +193,15 @@ bool ReadTargetByte(int address, unsigned char& value)
 
 bool WriteTargetCycle(int address, unsigned char value)
 {
+    if (!MayStartFrame())
+    {
+        return false;
+    }
     SendFrame(CommandWriteCycle, address, value);
     unsigned char acknowledgement = 0;
     if (TargetPort.Read(&acknowledgement, 1) != 1)
     {
+        DiagnoseMissingReply("write cycle", address, 0, 1);
         return false;
     }
     if (acknowledgement == 0xFF)
@@ -172,3 +226,22 @@ bool VerifyBlock(int address, const unsigned char* expected, int length)
 const CBlockTransaction ProgramTransaction = {SendProgramFrames, ReceiveProgramReplies,
                                               ProgramReplyLength};
 const CBlockTransaction VerifyTransaction = {SendReadFrames, ReceiveVerifyReplies, 1};
+
+void SendCycleUnacknowledged(int address, unsigned char value)
+{
+    SendFrame(CommandWriteCycle, address, value);
+}
+
+void AwaitReplies(int count, int graceMs)
+{
+    long long drained = ClockMilliseconds() + DrainLimitMs;
+    while (TargetPort.QueryStatus(1) != 0 && ClockMilliseconds() < drained)
+    {
+        PauseMilliseconds(1);
+    }
+    long long end = ClockMilliseconds() + graceMs;
+    while (TargetPort.QueryStatus(0) < static_cast<uint32_t>(count) && ClockMilliseconds() < end)
+    {
+        PauseMilliseconds(1);
+    }
+}

@@ -37,3 +37,9 @@ struct CBlockTransaction
 
 extern const CBlockTransaction ProgramTransaction;
 extern const CBlockTransaction VerifyTransaction;
+
+// For a run that ended early: a write cycle sent whatever a stop request says, its
+// acknowledgement not read.
+void SendCycleUnacknowledged(int address, unsigned char value);
+// Lets the frames sent go out, then waits at most graceMs until count reply bytes are queued.
+void AwaitReplies(int count, int graceMs);

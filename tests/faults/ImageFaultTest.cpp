@@ -1,5 +1,5 @@
-// Images that are not regular files, or that cannot be read: refused before the port is
-// touched, and without waiting for anything.
+// Images that are directories, empty or cannot be read: refused before the port is touched,
+// and without waiting for anything. A pipe is an image like a file.
 #include "tests/faults/FaultSupport.h"
 
 #include <gtest/gtest.h>
@@ -31,12 +31,27 @@ class ImageFaultTest : public ::testing::Test
     CBoardProcess Board;
 };
 
-// Opening a FIFO without a writer would wait for ever.
-TEST_F(ImageFaultTest, FifoIsNotAnImage)
+TEST_F(ImageFaultTest, EmptyImageIsRefused)
 {
-    std::string fifo = Files.File("image.fifo");
-    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
-    ExpectRefused(fifo, "File not found\n");
+    ASSERT_TRUE(WriteFileBytes(Files.File("empty.img"), {}));
+    ExpectRefused(Files.File("empty.img"), "Empty image file\n");
+}
+
+// `cat image | orbelt-dl -p 7 /dev/stdin`: a pipe is read like a file.
+TEST_F(ImageFaultTest, PipeIsAnImage)
+{
+    std::vector<uint8_t> plain = PlainImage(300, 4);
+    ASSERT_TRUE(WriteImageFile(Files.File("image.img"), plain));
+    std::vector<uint8_t> scrambled = ReadFileBytes(Files.File("image.img"));
+    CProcessOptions options = DownloaderOptions(Board.Device());
+    options.Stdin = EStdin::Text;
+    options.StdinText.assign(scrambled.begin(), scrambled.end());
+    CProcessResult result = RunProcess({ORBELT_DL_PATH, "-p", "7", "/dev/stdin"}, options);
+    EXPECT_TRUE(result.ExitedWith(1)) << result.Describe();
+    EXPECT_EQ(ConsoleBody(result.Out),
+              EraseOkAtFirstPoll + StageLine("Program", 300) + "Time  <t>\n" + OkEnding);
+    ASSERT_TRUE(Board.Stop()) << Board.Stderr();
+    EXPECT_EQ(Board.Dump(), FlashAfterDownload(plain));
 }
 
 TEST_F(ImageFaultTest, DirectoryIsNotAnImage)

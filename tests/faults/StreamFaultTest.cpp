@@ -85,4 +85,19 @@ TEST_F(StreamFaultTest, StdoutClosed)
     ExpectFlashed();
 }
 
+// A console that goes away after the first bytes (`orbelt-dl ... | head -c 22`) must not stop
+// the flash halfway.
+TEST_F(StreamFaultTest, StdoutPipeClosedEarly)
+{
+    CProcessOptions options = DownloaderOptions(Board.Device());
+    options.TimeoutSeconds = 30;
+    CProcessResult result = RunProcess(
+        {"/bin/bash", "-c", "\"$0\" \"$@\" </dev/null | head -c 22; exit ${PIPESTATUS[0]}",
+         ORBELT_DL_PATH, "-v", "-p", "7", Image},
+        options);
+    EXPECT_TRUE(result.ExitedWith(1)) << result.Describe();
+    EXPECT_EQ(result.Out, "Orbelt UART Download U");
+    ExpectFlashed();
+}
+
 } // namespace

@@ -1,8 +1,12 @@
-// Ctrl-C on a real terminal: during the download and during the final key wait, the
-// terminal's settings must be as they were before orbelt-dl started.
+// Ctrl-C and Ctrl-Z on a real terminal: during the download and during the final key wait, the
+// terminal's settings must be as they were before orbelt-dl started. And a download stopped
+// early by a signal or a failed transaction must leave the chip out of unlock-bypass mode.
 #include "tests/faults/FaultSupport.h"
 
+#include <algorithm>
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <unistd.h>
 
 namespace
 {
@@ -74,6 +78,20 @@ std::string TerminalSettings(const std::string& device)
     return result.ExitedWith(0) ? result.Out : "stty failed: " + result.Describe();
 }
 
+bool WaitForSettings(const std::string& device, const std::string& settings)
+{
+    double deadline = MonotonicSeconds() + 5;
+    while (TerminalSettings(device) != settings)
+    {
+        if (MonotonicSeconds() >= deadline)
+        {
+            return false;
+        }
+        SleepFor(0.02);
+    }
+    return true;
+}
+
 class TerminalFaultTest : public ::testing::Test
 {
   protected:
@@ -86,17 +104,21 @@ class TerminalFaultTest : public ::testing::Test
         ASSERT_TRUE(WriteImageFile(Image, Plain));
     }
 
-    // Runs orbelt-dl -v in the pane, between two snapshots of the pane's terminal settings.
-    // A trap keeps the script going after Ctrl-C so that the second snapshot is taken; the
-    // pane then stays open until the server is killed.
+    // Runs orbelt-dl -v in the pane, between two snapshots of the pane's terminal settings,
+    // with its pid in the file "pid". A trap keeps the script going after Ctrl-C so that the
+    // second snapshot is taken. Then whatever input is left for the shell goes to "leftover"
+    // as "[...]" and "END" is printed; the pane stays open until the server is killed.
     bool StartDownload(const std::string& device)
     {
         std::string script = Files.File("run.sh");
         std::string text = "trap 'echo interrupted >>" + Files.File("log") + "' INT\n" +
                            "stty -g >" + Files.File("before") + "\n" + "ORBELT_COM7=" + device +
-                           " '" + ORBELT_DL_PATH + "' -v -p 7 '" + Image + "'\n" + "code=$?\n" +
+                           " bash -c 'echo $$ >" + Files.File("pid") + "; exec \"$0\" \"$@\"' '" +
+                           ORBELT_DL_PATH + "' -v -p 7 '" + Image + "'\n" + "code=$?\n" +
                            "stty -g >" + Files.File("after") + "\n" + "echo $code >" +
-                           Files.File("status") + "\n" + "exec sleep 60\n";
+                           Files.File("status") + "\n" + "IFS= read -r -s -t 1 -n 8 rest\n" +
+                           "printf '[%s]' \"$rest\" >" + Files.File("leftover") + "\n" +
+                           "printf END\n" + "exec sleep 60\n";
         return WriteFileText(script, text) && Session.Start(script) &&
                WaitForFile(Files.File("before"), 10);
     }
@@ -177,11 +199,144 @@ TEST_F(KeyWaitTest, KeyPressEndsTheWait)
     ASSERT_TRUE(Session.SendKeys("x"));
     EXPECT_EQ(Status(), "1\n") << Session.Screen();
     EXPECT_EQ(ReadFileText(Files.File("after")), ReadFileText(Files.File("before")));
-    // Read without echo: the key never shows on the screen after the verdict.
+    // Read without echo: the key never shows on the screen after the verdict, and what the
+    // shell prints next starts on a line of its own.
+    ASSERT_TRUE(Session.WaitForScreen("END", 5)) << Session.Screen();
     std::string screen = Session.Screen();
-    size_t verdict = screen.find("press any key to continue");
-    ASSERT_NE(verdict, std::string::npos) << screen;
-    EXPECT_EQ(screen.find('x', verdict), std::string::npos) << screen;
+    EXPECT_NE(screen.find("press any key to continue\nEND"), std::string::npos) << screen;
+    EXPECT_EQ(screen.find('x', screen.find("press any key")), std::string::npos) << screen;
+}
+
+// The three bytes of an arrow key: one ends the wait, the other two must not reach the shell.
+TEST_F(KeyWaitTest, ArrowKeyLeavesNothingForTheShell)
+{
+    ReachKeyWait();
+    ASSERT_TRUE(Session.SendKeys("Up"));
+    EXPECT_EQ(Status(), "1\n") << Session.Screen();
+    ASSERT_TRUE(WaitForFile(Files.File("leftover"), 5));
+    EXPECT_EQ(ReadFileText(Files.File("leftover")), "[]");
+}
+
+// Ctrl-Z hands the shell its terminal back while orbelt-dl is stopped; continued, it waits for
+// the key again in its key mode.
+TEST_F(KeyWaitTest, CtrlZRestoresTheTerminalUntilContinued)
+{
+    ReachKeyWait();
+    std::string pane = Session.PaneTerminal();
+    std::string before = ReadFileText(Files.File("before"));
+    std::string keyMode = TerminalSettings(pane);
+    ASSERT_TRUE(Session.SendKeys("C-z"));
+    EXPECT_TRUE(WaitForSettings(pane, before)) << TerminalSettings(pane);
+    // Without job control the script's shell stopped too: continue the whole group.
+    pid_t downloader = static_cast<pid_t>(std::stol(ReadFileText(Files.File("pid"))));
+    ASSERT_EQ(kill(-getpgid(downloader), SIGCONT), 0);
+    EXPECT_TRUE(WaitForSettings(pane, keyMode)) << TerminalSettings(pane);
+    ASSERT_TRUE(Session.SendKeys("x"));
+    EXPECT_EQ(Status(), "1\n") << Session.Screen();
+    EXPECT_EQ(ReadFileText(Files.File("after")), before);
+}
+
+CBoardFrame Cycle(uint32_t address, uint8_t value)
+{
+    return {0x80, static_cast<uint8_t>(address), static_cast<uint8_t>(address >> 8), 0, value};
+}
+
+// A board that took the image whole after a first download ended early in the program stage.
+class EarlyEndTest : public ::testing::Test
+{
+  protected:
+    void SetUp() override { ASSERT_TRUE(WriteImageFile(Image, Plain)); }
+
+    void ExpectSecondDownloadFlashes()
+    {
+        CProcessResult again =
+            RunDownloaderWith({"-p", "7", Image}, Board.Device(), EStdin::DevNull);
+        EXPECT_TRUE(again.ExitedWith(1)) << again.Describe();
+        EXPECT_EQ(ConsoleBody(again.Out), EraseOkAtFirstPoll +
+                                              StageLine("Program", static_cast<int>(Plain.size())) +
+                                              "Time  <t>\n" + OkEnding);
+        ASSERT_TRUE(Board.Stop()) << Board.Stderr();
+        EXPECT_EQ(Board.Dump(), FlashAfterDownload(Plain));
+    }
+
+    // The first run's frames end with whole program pairs, then the two leave-bypass cycles.
+    void ExpectBypassLeftAtAPairBoundary()
+    {
+        std::vector<CBoardFrame> frames = Board.TraceFrames();
+        EXPECT_EQ(Board.Trace().size() % 5, 0u);
+        auto leave =
+            std::search(frames.begin(), frames.end(), LeaveBypass.begin(), LeaveBypass.end());
+        ASSERT_NE(leave, frames.end());
+        EXPECT_EQ((leave - frames.begin() - 10) % 2, 0) << "a program pair was cut";
+        EXPECT_EQ(leave[-2], Cycle(0x333, 0xA0));
+    }
+
+    CTempDirectory Files;
+    std::string Image = Files.File("image.img");
+    std::vector<uint8_t> Plain = PlainImage(8192, 9);
+    CBoardProcess Board;
+    const std::vector<CBoardFrame> LeaveBypass = {Cycle(0x333, 0x90), Cycle(0x333, 0xF0)};
+};
+
+// SIGINT in the program stage of a paced board: the run stops within a block or two, reports
+// the failure without waiting for a key, and exits with 128 + 2.
+void InterruptTheProgramStage(CBoardProcess& board, const std::string& image,
+                              const std::vector<std::string>& options)
+{
+    ASSERT_TRUE(board.Start({"--erase-ms", "0", "--baud", "115200"}));
+    CBackgroundProcess downloader;
+    std::vector<std::string> argv{ORBELT_DL_PATH, "-p", "7", image};
+    argv.insert(argv.end(), options.begin(), options.end());
+    ASSERT_TRUE(downloader.Start(argv, DownloaderOptions(board.Device())));
+    double deadline = MonotonicSeconds() + 20;
+    while (downloader.Stdout().find(" 25 %") == std::string::npos && MonotonicSeconds() < deadline)
+    {
+        SleepFor(0.01);
+    }
+    ASSERT_TRUE(downloader.SendSignal(SIGINT));
+    double signalled = MonotonicSeconds();
+    ASSERT_TRUE(downloader.Wait(10));
+    EXPECT_LT(MonotonicSeconds() - signalled, 1.5);
+    const CProcessResult& result = downloader.Result();
+    EXPECT_TRUE(result.ExitedWith(130)) << result.Describe();
+    std::string body = ConsoleBody(result.Out);
+    bool matched = false;
+    for (int block = 0; block < 128 && !matched; ++block)
+    {
+        matched = body == EraseOkAtFirstPoll + StageUpTo("Program", 8192, block) + ErrorMarker +
+                              "Time  <t>\n" + NgEnding;
+    }
+    EXPECT_TRUE(matched) << body;
+    EXPECT_EQ(result.Err, "");
+    // The paced board still works through the frames that were on the line at the stop; their
+    // replies would greet a host that opened the port at once. An operator takes longer.
+    SleepFor(0.5);
+}
+
+TEST_F(EarlyEndTest, SignalInTheProgramStage)
+{
+    InterruptTheProgramStage(Board, Image, {});
+    ExpectSecondDownloadFlashes();
+    ExpectBypassLeftAtAPairBoundary();
+}
+
+TEST_F(EarlyEndTest, SignalInTheProgramStageOfAStream)
+{
+    InterruptTheProgramStage(Board, Image, {"--stream"});
+    ExpectSecondDownloadFlashes();
+    ExpectBypassLeftAtAPairBoundary();
+}
+
+// A program reply that comes up short fails the stage with the chip in bypass mode.
+TEST_F(EarlyEndTest, FailedProgramTransaction)
+{
+    ASSERT_TRUE(Board.Start({"--erase-ms", "0", "--short-program", "128"}));
+    CProcessResult first = RunDownloaderWith({"-p", "7", Image}, Board.Device(), EStdin::DevNull);
+    EXPECT_TRUE(first.ExitedWith(1)) << first.Describe();
+    EXPECT_EQ(ConsoleBody(first.Out), EraseOkAtFirstPoll + StageUpTo("Program", 8192, 1) +
+                                          ErrorMarker + "Time  <t>\n" + NgEnding);
+    ExpectSecondDownloadFlashes();
+    ExpectBypassLeftAtAPairBoundary();
 }
 
 } // namespace

@@ -42,7 +42,28 @@ class CModel
         {
             return VerifyAll();
         }
-        if (!Cycles(EraseCycles) || !AwaitErased() || !Cycles(EnterBypass))
+        if (!Cycles(EraseCycles) || !AwaitErased())
+        {
+            return false;
+        }
+        if (!ProgramAll())
+        {
+            // Purged replies, then the leave-bypass cycles without waiting for their replies.
+            Position = Length;
+            Frame(CommandWriteCycle, 0x333, 0x90);
+            Frame(CommandWriteCycle, 0x333, 0xF0);
+            return false;
+        }
+        return mode != 1 || VerifyAll();
+    }
+
+    std::vector<FuzzFrame> Frames;
+    size_t Position = 0;
+
+  private:
+    bool ProgramAll()
+    {
+        if (!Cycles(EnterBypass))
         {
             return false;
         }
@@ -65,17 +86,9 @@ class CModel
                 }
             }
         }
-        if (!Cycles(LeaveBypass))
-        {
-            return false;
-        }
-        return mode != 1 || VerifyAll();
+        return Cycles(LeaveBypass);
     }
 
-    std::vector<FuzzFrame> Frames;
-    size_t Position = 0;
-
-  private:
     void Frame(unsigned char command, int address, unsigned char data)
     {
         FuzzFrame frame = {{command, static_cast<unsigned char>(address),

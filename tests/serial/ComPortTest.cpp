@@ -1,16 +1,19 @@
 // CComPort on Linux, against pseudo-terminals this test owns: the test holds the master side,
 // the port opens the device side through ORBELT_COM<n>.
 #include "serial/ComPort.h"
+#include "app/Stop.h"
 #include "tests/support/Process.h"
 
 #include <gtest/gtest.h>
 
+#include <csignal>
 #include <cstdlib>
 #include <dirent.h>
 #include <fcntl.h>
 #include <string>
 #include <sys/resource.h>
 #include <termios.h>
+#include <thread>
 #include <unistd.h>
 #include <vector>
 
@@ -270,4 +273,29 @@ TEST_F(ComPortTest, ReadAvailableTakesWhatIsWaitingOrWaitsTheSecondForItsMinimum
     double took = MonotonicSeconds() - start;
     EXPECT_GE(took, 1.0);
     EXPECT_LT(took, 3.0);
+}
+
+// A stop request (here SIGTERM 0.2 s into the wait) ends a read at once, not after its second.
+// In a child process, since a request stays made for the rest of the process.
+TEST_F(ComPortTest, StopRequestEndsAReadWait)
+{
+    ASSERT_TRUE(Port.Open("COM7:115200,e,8,1"));
+    EXPECT_EXIT(
+        {
+            CatchStopRequests();
+            std::thread signaller(
+                []
+                {
+                    usleep(200000);
+                    kill(getpid(), SIGTERM);
+                });
+            char buffer[1];
+            double start = MonotonicSeconds();
+            int got = Port.Read(buffer, 1);
+            double took = MonotonicSeconds() - start;
+            signaller.join();
+            fprintf(stderr, "read %d after %.3f s\n", got, took);
+            exit(got == 0 && StopSignal() == SIGTERM && took >= 0.2 && took < 0.6 ? 0 : 1);
+        },
+        ::testing::ExitedWithCode(0), "read 0 after");
 }

@@ -122,14 +122,16 @@ TEST_F(ImageLoading, ScrambledFileLoadsAsThePlainImage)
     ExpectKeyPatternFrom(1000);
 }
 
-TEST_F(ImageLoading, EmptyFileLoadsWithLengthZero)
+TEST_F(ImageLoading, EmptyFileIsRefused)
 {
-    ImageLength = 77;
-    std::string printed;
-    ASSERT_TRUE(LoadCapturing(WriteFile("empty.bin", {}), printed));
-    EXPECT_EQ(printed, "");
-    EXPECT_EQ(ImageLength, 0);
-    ExpectKeyPatternFrom(0);
+    for (const std::string& path : {WriteFile("empty.bin", {}), std::string("/dev/null")})
+    {
+        ImageLength = 77;
+        std::string printed;
+        EXPECT_FALSE(LoadCapturing(path, printed)) << path;
+        EXPECT_EQ(printed, "Empty image file\n") << path;
+        EXPECT_EQ(ImageLength, 77) << "left as it was";
+    }
 }
 
 TEST_F(ImageLoading, ExactCapacityLoadsWhole)

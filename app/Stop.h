@@ -1,0 +1,15 @@
+#pragma once
+
+// Stop requests: one source file per platform. From CatchStopRequests on, SIGINT, SIGTERM and
+// SIGHUP (on Windows Ctrl-C, Ctrl-Break and closing the console) no longer end the process at
+// once: the download stops at the next frame boundary and leaves the chip in a usable state.
+// A signal that the caller set to be ignored stays ignored.
+void CatchStopRequests();
+// Signals act as they did before CatchStopRequests again; a request already made stays.
+void ReleaseStopRequests();
+bool StopRequested();
+// The signal behind the request, for the exit status 128 + n; 0 while none came.
+int StopSignal();
+// POSIX: a descriptor that turns readable once a stop is requested, so that a poll() on the
+// port ends with it. -1 where there is none.
+int StopDescriptor();

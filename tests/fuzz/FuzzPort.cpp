@@ -74,6 +74,7 @@ bool CComPort::Open(const char* mode)
     FUZZ_CHECK(strstr(mode, ":115200,e,8,1") != nullptr);
     IsOpen = Opens;
     Handle = IsOpen ? 3 : -1;
+    ByteNanoseconds = 0; // no line: replies are there at once
     return IsOpen;
 }
 

@@ -1,5 +1,7 @@
 #include "app/Console.h"
 
+#include "serial/ComPort.h"
+
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
@@ -17,10 +19,12 @@ struct sigaction PreviousEnding[std::size(EndingSignals)];
 struct sigaction PreviousStop;
 struct sigaction PreviousContinue;
 
-// Puts the terminal back before the signal ends the process as it would have anyway.
+// Puts the terminal and the port back before the signal ends the process as it would have
+// anyway.
 void RestoreTerminalAndDie(int signalNumber)
 {
     tcsetattr(STDIN_FILENO, TCSANOW, &SavedTerminal);
+    ReleaseOpenPorts();
     signal(signalNumber, SIG_DFL);
     raise(signalNumber);
 }

@@ -248,6 +248,20 @@ bool CBoard::MakeLink()
             Log("--link " + link + " exists and is not a symbolic link");
             return false;
         }
+        // Only the dangling link of a board that has gone may be replaced: a live one is
+        // another board's way in.
+        struct stat target
+        {
+        };
+        if (stat(link.c_str(), &target) == 0)
+        {
+            std::vector<char> name(PATH_MAX + 1, '\0');
+            const ssize_t length = readlink(link.c_str(), name.data(), PATH_MAX);
+            Log("--link " + link + " points to " +
+                std::string(name.data(), static_cast<size_t>(std::max<ssize_t>(length, 0))) +
+                ", which exists");
+            return false;
+        }
         unlink(link.c_str());
     }
     if (symlink(DevicePath.c_str(), link.c_str()) != 0)

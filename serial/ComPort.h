@@ -33,6 +33,10 @@ class CComPort
 
 extern CComPort TargetPort;
 
+// Puts the devices of the ports still open back as Open found them (exclusive mode, serial
+// flags, lock file). Runs at exit; safe in a signal handler for a process about to die.
+void ReleaseOpenPorts();
+
 const int ReadTimeoutMs = 1000;
 const int WriteTimeoutMs = 5000;
 const int PortQueueSize = 8192;

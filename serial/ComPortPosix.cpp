@@ -1,9 +1,12 @@
 #include "serial/ComPort.h"
 
+#include "app/Diagnostic.h"
 #include "app/Stop.h"
 
 #include <algorithm>
 #include <cerrno>
+#include <climits>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -120,7 +123,8 @@ bool ParseMode(const char* mode, char* port, size_t portSize, LineSettings& line
            ParseStopBits(strtok_r(nullptr, ":, ", &rest), line.TwoStopBits);
 }
 
-// COMn is the device named by ORBELT_COMn, or else /dev/ttyS(n-1).
+// COMn is the device named by ORBELT_COMn, or else /dev/ttyS(n-1). A name that does not fit
+// is refused whole: a cut one could name another device.
 bool DevicePath(const char* number, char* path, size_t pathSize)
 {
     char* end = nullptr;
@@ -132,21 +136,168 @@ bool DevicePath(const char* number, char* path, size_t pathSize)
     char variable[32];
     snprintf(variable, sizeof variable, "ORBELT_COM%ld", n);
     const char* mapped = getenv(variable);
-    if (mapped != nullptr && mapped[0] != '\0')
-    {
-        snprintf(path, pathSize, "%s", mapped);
-    }
-    else
+    if (mapped == nullptr || mapped[0] == '\0')
     {
         snprintf(path, pathSize, "/dev/ttyS%ld", n - 1);
+        return true;
+    }
+    if (strlen(mapped) >= pathSize)
+    {
+        Diagnose("cannot open COM%ld: %s is longer than %zu bytes", n, variable, pathSize - 1);
+        return false;
+    }
+    snprintf(path, pathSize, "%s", mapped);
+    return true;
+}
+
+bool Refuse(const char* path, const char* reason)
+{
+    Diagnose("cannot open %s: %s", path, reason);
+    return false;
+}
+
+// What Open changed on a device, undone when the port closes or the process ends (only by the
+// process that opened it, not a forked child). Fd 0 marks a free entry: a port never gets
+// descriptors 0 to 2.
+struct DeviceTraces
+{
+    int Fd;
+    pid_t Owner;
+    bool LowLatencyAdded;
+    char LockPath[320]; // our UUCP lock file, empty when we hold none
+};
+
+DeviceTraces OpenDevices[4];
+
+DeviceTraces* FindTraces(int fd)
+{
+    DeviceTraces* found =
+        std::find_if(std::begin(OpenDevices), std::end(OpenDevices),
+                     [fd](const DeviceTraces& traces) { return traces.Fd == fd; });
+    return found != std::end(OpenDevices) ? found : nullptr;
+}
+
+const char* const LockDirectory = "/run/lock";
+
+// UUCP lock files name the device relative to /dev with '/' turned into '_' (LCK..ttyUSB0,
+// LCK..pts_5), as minicom and lockdev do; picocom takes the last path component alone.
+bool LockFileName(const char* device, bool lastComponent, char* lockPath, size_t size)
+{
+    const char* name = device + 5;
+    if (lastComponent || strncmp(device, "/dev/", 5) != 0)
+    {
+        const char* slash = strrchr(device, '/');
+        name = slash != nullptr ? slash + 1 : device;
+    }
+    int length = snprintf(lockPath, size, "%s/LCK..%s", LockDirectory, name);
+    if (length < 0 || static_cast<size_t>(length) >= size)
+    {
+        return false;
+    }
+    for (char* c = lockPath + strlen(LockDirectory) + 1; *c != '\0'; ++c)
+    {
+        *c = *c == '/' ? '_' : *c;
+    }
+    return true;
+}
+
+// The process a lock file names when it is still running, otherwise 0: a lock of a process
+// that has gone, or one that cannot be read, is stale.
+long LiveLockOwner(const char* lockPath)
+{
+    int fd = open(lockPath, O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+    if (fd < 0)
+    {
+        return 0;
+    }
+    char text[24];
+    ssize_t n = read(fd, text, sizeof text - 1);
+    close(fd);
+    text[n > 0 ? n : 0] = '\0';
+    long pid = strtol(text, nullptr, 10);
+    if (pid <= 0 || pid > INT_MAX || pid == getpid())
+    {
+        return 0;
+    }
+    return kill(static_cast<pid_t>(pid), 0) == 0 || errno == EPERM ? pid : 0;
+}
+
+bool RefuseLocked(const char* path, long owner, const char* lockPath)
+{
+    char reason[400];
+    snprintf(reason, sizeof reason, "locked by process %ld (%s)", owner, lockPath);
+    return Refuse(path, reason);
+}
+
+// Honours the lock files that terminal programs leave on a device they use.
+bool FreeOfLockFiles(const char* path, const char* device)
+{
+    for (bool lastComponent : {false, true})
+    {
+        char lockPath[sizeof DeviceTraces::LockPath];
+        long owner = 0;
+        if (LockFileName(device, lastComponent, lockPath, sizeof lockPath) &&
+            (owner = LiveLockOwner(lockPath)) != 0)
+        {
+            return RefuseLocked(path, owner, lockPath);
+        }
+    }
+    return true;
+}
+
+// Marks the device as ours with a lock file of our pid, created atomically. Without a usable
+// lock directory the port is used without one.
+bool TakeLockFile(const char* path, const char* device, DeviceTraces& traces)
+{
+    char lockPath[sizeof traces.LockPath];
+    if (!LockFileName(device, false, lockPath, sizeof lockPath))
+    {
+        return true;
+    }
+    for (int attempt = 0; attempt < 2; ++attempt)
+    {
+        int fd = open(lockPath, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
+        if (fd >= 0)
+        {
+            char text[16];
+            int length = snprintf(text, sizeof text, "%10ld\n", static_cast<long>(getpid()));
+            bool written = write(fd, text, length) == length;
+            close(fd);
+            if (!written)
+            {
+                unlink(lockPath);
+                return true;
+            }
+            snprintf(traces.LockPath, sizeof traces.LockPath, "%s", lockPath);
+            return true;
+        }
+        bool exists = errno == EEXIST;
+        long owner = LiveLockOwner(lockPath);
+        if (owner != 0)
+        {
+            return RefuseLocked(path, owner, lockPath);
+        }
+        if (!exists || unlink(lockPath) != 0)
+        {
+            return true;
+        }
     }
     return true;
 }
 
 // Exclusive use: another process must not interleave bytes with ours on the same line.
-bool TakeExclusive(int fd)
+// The flock comes first, so that of two downloaders only one ever gets to the lock file.
+bool TakeExclusive(int fd, const char* path, const char* device, DeviceTraces& traces)
 {
-    if (!isatty(fd) || flock(fd, LOCK_EX | LOCK_NB) != 0)
+    if (!isatty(fd))
+    {
+        return Refuse(path, "not a terminal");
+    }
+    if (flock(fd, LOCK_EX | LOCK_NB) != 0)
+    {
+        return Refuse(path, "in use by another program");
+    }
+    if (!TakeLockFile(path, device, traces))
     {
         return false;
     }
@@ -181,15 +332,33 @@ void ApplyLineSettings(int fd, const LineSettings& line)
     ioctl(fd, TIOCMBIS, &lines);
 }
 
-// USB adapters otherwise hold every reply back for their latency timer.
-void RequestLowLatency(int fd)
+// USB adapters otherwise hold every reply back for their latency timer. True when the flag
+// was added, so that closing can put the device back as it was.
+bool RequestLowLatency(int fd)
 {
     struct serial_struct serial;
-    if (ioctl(fd, TIOCGSERIAL, &serial) == 0)
+    if (ioctl(fd, TIOCGSERIAL, &serial) != 0 || (serial.flags & ASYNC_LOW_LATENCY) != 0)
     {
-        serial.flags |= ASYNC_LOW_LATENCY;
-        ioctl(fd, TIOCSSERIAL, &serial);
+        return false;
     }
+    serial.flags |= ASYNC_LOW_LATENCY;
+    return ioctl(fd, TIOCSSERIAL, &serial) == 0;
+}
+
+void UndoTraces(DeviceTraces& traces)
+{
+    ioctl(traces.Fd, TIOCNXCL);
+    struct serial_struct serial;
+    if (traces.LowLatencyAdded && ioctl(traces.Fd, TIOCGSERIAL, &serial) == 0)
+    {
+        serial.flags &= ~ASYNC_LOW_LATENCY;
+        ioctl(traces.Fd, TIOCSSERIAL, &serial);
+    }
+    if (traces.LockPath[0] != '\0')
+    {
+        unlink(traces.LockPath);
+    }
+    traces = DeviceTraces();
 }
 
 // Started with stdin, stdout or stderr closed, the device would get that descriptor: console
@@ -276,31 +445,61 @@ bool AwaitLine(long byteNanoseconds, int expected, long long deadlineMs)
 
 } // namespace
 
+// The download never closes its port: the process end does.
+void ReleaseOpenPorts()
+{
+    for (DeviceTraces& traces : OpenDevices)
+    {
+        if (traces.Fd != 0 && traces.Owner == getpid())
+        {
+            UndoTraces(traces);
+        }
+    }
+}
+
 bool CComPort::Open(const char* mode)
 {
     char number[40];
     LineSettings line;
-    char path[512];
+    char path[PATH_MAX];
     if (!ParseMode(mode, number, sizeof number, line) || !DevicePath(number, path, sizeof path))
     {
         return false;
     }
-    int fd = AboveStandardStreams(open(path, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC));
+    Handle = -1;
+    // Lock files and the device opened are those of the real device, not of a link to it.
+    char device[PATH_MAX];
+    if (realpath(path, device) == nullptr)
+    {
+        snprintf(device, sizeof device, "%s", path);
+    }
+    DeviceTraces* traces = FindTraces(0);
+    if (traces == nullptr)
+    {
+        return Refuse(path, "too many ports open");
+    }
+    if (!FreeOfLockFiles(path, device))
+    {
+        return false;
+    }
+    int fd = AboveStandardStreams(open(device, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC));
     if (fd < 0)
     {
-        Handle = -1;
-        return false;
+        return Refuse(path, strerror(errno));
     }
-    if (!TakeExclusive(fd))
+    if (!TakeExclusive(fd, path, device, *traces))
     {
         close(fd);
-        Handle = -1;
         return false;
     }
+    static bool undoAtExit = atexit(ReleaseOpenPorts) == 0;
+    (void)undoAtExit;
+    traces->Fd = fd;
+    traces->Owner = getpid();
     Handle = fd;
     ByteNanoseconds = ByteTime(line);
     ApplyLineSettings(fd, line);
-    RequestLowLatency(fd);
+    traces->LowLatencyAdded = RequestLowLatency(fd);
     tcflush(fd, TCIOFLUSH);
     return true;
 }
@@ -393,6 +592,11 @@ bool CComPort::PurgeInput()
 
 bool CComPort::Close()
 {
+    DeviceTraces* traces = Handle > STDERR_FILENO ? FindTraces(static_cast<int>(Handle)) : nullptr;
+    if (traces != nullptr)
+    {
+        UndoTraces(*traces);
+    }
     close(static_cast<int>(Handle));
     Handle = -1;
     return true;

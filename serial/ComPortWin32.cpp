@@ -1,5 +1,7 @@
 #include "serial/ComPort.h"
 
+#include "app/Diagnostic.h"
+
 #include <cstdio>
 #include <cstring>
 #include <windows.h>
@@ -56,7 +58,25 @@ void ApplyTimeouts(HANDLE port)
     SetCommTimeouts(port, &timeouts);
 }
 
+// The system's reason for the last failure, on one line.
+void DiagnoseOpenFailure(const char* name)
+{
+    DWORD error = GetLastError();
+    char reason[256] = "";
+    FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, error, 0,
+                   reason, sizeof reason, nullptr);
+    reason[strcspn(reason, "\r\n")] = '\0';
+    if (reason[0] == '\0')
+    {
+        snprintf(reason, sizeof reason, "error %lu", static_cast<unsigned long>(error));
+    }
+    Diagnose("cannot open %s: %s", name, reason);
+}
+
 } // namespace
+
+// Windows keeps no trace of a port once its handle is closed, which the process end does.
+void ReleaseOpenPorts() {}
 
 bool CComPort::Open(const char* mode)
 {
@@ -70,6 +90,7 @@ bool CComPort::Open(const char* mode)
     Handle = reinterpret_cast<intptr_t>(port);
     if (port == INVALID_HANDLE_VALUE)
     {
+        DiagnoseOpenFailure(name);
         return false;
     }
     SetupComm(port, PortQueueSize, PortQueueSize);

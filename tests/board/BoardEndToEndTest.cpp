@@ -435,6 +435,23 @@ TEST_F(BoardLifecycle, LinkPointsAtTheDeviceUntilExit)
     EXPECT_FALSE(FileExists(link));
 }
 
+TEST_F(BoardLifecycle, LinkOfALiveBoardIsNotTakenOver)
+{
+    const std::string link = Files.File("ttyBOARD");
+    ASSERT_EQ(symlink("/dev/pts/nonexistent", link.c_str()), 0);
+    ASSERT_TRUE(Board.Start({"--link", link})) << "a dangling link is replaced";
+    CProcessOptions options;
+    options.TimeoutSeconds = 5;
+    const CProcessResult second = RunProcess({ORBELT_BOARD_PATH, "--link", link}, options);
+    EXPECT_TRUE(second.ExitedWith(1)) << second.Describe();
+    EXPECT_NE(second.Err.find("--link " + link + " points to " + Board.Device() + ", which exists"),
+              std::string::npos)
+        << second.Err;
+    char target[256] = {};
+    ASSERT_GT(readlink(link.c_str(), target, sizeof target - 1), 0);
+    EXPECT_EQ(std::string(target), Board.Device());
+}
+
 TEST_F(BoardLifecycle, SigintAlsoWritesTheDump)
 {
     ASSERT_TRUE(StartBoard());

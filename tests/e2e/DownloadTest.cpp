@@ -341,7 +341,7 @@ TEST_F(DownloadTest, VanishingBoardEndsTheRunAtOnce)
     EXPECT_EQ(ConsoleBody(result.Out), EraseOkAtFirstPoll + StageUpTo("Program", 4096, 3) +
                                            ErrorMarker + "Time  <t>\n" + NgEnding);
     EXPECT_LT(result.WallSeconds, 3.0);
-    EXPECT_LT(result.CpuSeconds, 0.5);
+    EXPECT_LT(result.CpuSeconds, 1.5);
 }
 
 TEST_F(DownloadTest, ChipThatNeverErasesIsGivenUpAfter35Polls)
@@ -370,7 +370,7 @@ TEST_F(DownloadTest, ChipThatNeverErasesIsGivenUpAfter35Polls)
     EXPECT_GE(elapsed, 34);
     EXPECT_LE(elapsed, 37);
     EXPECT_GE(result.WallSeconds, 35.0);
-    EXPECT_LT(result.CpuSeconds, 0.5);
+    EXPECT_LT(result.CpuSeconds, 1.5);
     EXPECT_EQ(Board.TraceFrames().size(), 6u + 35);
 }
 

@@ -1,7 +1,13 @@
 #include "tests/faults/FaultSupport.h"
 
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
 #include <ctime>
+#include <fcntl.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace
 {
@@ -102,4 +108,33 @@ bool WaitForFile(const std::string& path, double timeoutSeconds)
         SleepFor(0.01);
     }
     return true;
+}
+
+std::string LockFileOf(const std::string& device)
+{
+    std::string name = device.substr(5);
+    std::replace(name.begin(), name.end(), '/', '_');
+    return "/run/lock/LCK.." + name;
+}
+
+std::string LockText(pid_t pid)
+{
+    char text[16];
+    snprintf(text, sizeof text, "%10d\n", static_cast<int>(pid));
+    return text;
+}
+
+// As root TIOCEXCL does not stop an open, so the mode is read back; otherwise the open
+// itself fails.
+int ExclusiveMode(const std::string& device)
+{
+    int fd = open(device.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0)
+    {
+        return errno == EBUSY ? 1 : -1;
+    }
+    int exclusive = -1;
+    ioctl(fd, TIOCGEXCL, &exclusive);
+    close(fd);
+    return exclusive;
 }

@@ -24,6 +24,13 @@ std::vector<CBoardFrame> ExpectedDownloadFrames(const std::vector<uint8_t>& flas
 // six erase cycles).
 int ErasePolls(const std::vector<CBoardFrame>& frames);
 
+// The UUCP lock file of a device (/dev/pts/5 -> /run/lock/LCK..pts_5) and the text a lock
+// of pid holds.
+std::string LockFileOf(const std::string& device);
+std::string LockText(pid_t pid);
+// 1 while the device is in exclusive mode, 0 when not, -1 when it cannot be told.
+int ExclusiveMode(const std::string& device);
+
 // Waits until the file exists and is not empty.
 bool WaitForFile(const std::string& path, double timeoutSeconds);
 void SleepFor(double seconds);

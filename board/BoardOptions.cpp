@@ -11,6 +11,7 @@ static const uint64_t MaxFrame = 0xFFFFFFFFFFFFull;
 static const uint64_t MaxSurplus = 1u << 20;
 static const uint64_t MaxBaud = 4000000;
 static const uint64_t MaxEraseMilliseconds = 3600000;
+static const uint64_t MaxLatencyMilliseconds = 1000;
 
 const char* const BoardUsage =
     "Usage: orbelt-board [options]\n"
@@ -24,6 +25,9 @@ const char* const BoardUsage =
     "                       an existing PATH must be a dangling link\n"
     "  --exit-on-close      exit when the host closes the device after sending to it\n"
     "  --baud N             pace both directions at N baud, 11 bit times a byte\n"
+    "  --latency-ms N       a USB-serial adapter between board and host: replies reach the\n"
+    "                       host in 62-byte packets, a partial one when N ms have passed\n"
+    "                       since the adapter's last packet (default 0: no adapter)\n"
     "  --erase-ms N         chip erase duration in milliseconds (default 1500)\n"
     "  --ack V              acknowledgement byte (default 0x00)\n"
     "faults:\n"
@@ -100,9 +104,9 @@ static bool ParseSurplus(const std::string& text, CBoardOptions& options, std::s
 static bool IsValueOption(const std::string& name)
 {
     static const char* const Names[] = {
-        "--image",   "--dump",         "--trace",         "--link",     "--baud",
-        "--ack",     "--erase-ms",     "--bad-cell",      "--bad-read", "--stop-after",
-        "--surplus", "--vanish-after", "--short-program",
+        "--image",      "--dump",    "--trace",        "--link",          "--baud",
+        "--latency-ms", "--ack",     "--erase-ms",     "--bad-cell",      "--bad-read",
+        "--stop-after", "--surplus", "--vanish-after", "--short-program",
     };
     return std::any_of(std::begin(Names), std::end(Names),
                        [&name](const char* known) { return name == known; });
@@ -133,6 +137,15 @@ static bool ApplyValueOption(const std::string& name, const std::string& value,
             return false;
         }
         options.Baud = static_cast<uint32_t>(number);
+        return true;
+    }
+    if (name == "--latency-ms")
+    {
+        if (!ParseNumberOption(name, value, 0, MaxLatencyMilliseconds, number, error))
+        {
+            return false;
+        }
+        options.LatencyMilliseconds = static_cast<int64_t>(number);
         return true;
     }
     if (name == "--erase-ms")

@@ -17,6 +17,7 @@ class CBoardOptions
     bool ExitOnClose = false;
     bool Help = false;
     uint32_t Baud = 0;
+    int64_t LatencyMilliseconds = 0;
     int64_t EraseMilliseconds = 1500;
     uint8_t Ack = 0x00;
     bool StopAfterGiven = false;

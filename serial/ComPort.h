@@ -11,6 +11,11 @@ class CComPort
     bool Open(const char* mode);
     // Returns when count bytes have arrived or 1000 ms after the call began.
     int Read(void* buffer, int count);
+    // Returns once minimum bytes have arrived, with whatever else is already waiting up to
+    // maximum, or 1000 ms after the call began (with fewer than minimum). maximum is all the
+    // caller expects: while bytes trickle in, the wait may go on until the line could have
+    // carried the rest, so that a stream of replies costs few wake-ups.
+    int ReadAvailable(void* buffer, int minimum, int maximum);
     // Returns when all bytes are handed over or 5000 ms after the call began.
     int Write(const void* buffer, int count);
     // 0: bytes waiting to be read, 1: bytes waiting to be sent,
@@ -25,6 +30,8 @@ class CComPort
     // A file descriptor on POSIX, a HANDLE on Windows; -1 is invalid on both.
     intptr_t Handle = -1;
     char DeviceText[4096] = {};
+    // How long one byte takes on the line at the settings opened with.
+    long ByteNanoseconds = 0;
 };
 
 extern CComPort TargetPort;

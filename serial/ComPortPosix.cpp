@@ -28,6 +28,7 @@ namespace
 
 struct LineSettings
 {
+    long Rate;
     speed_t Speed;
     tcflag_t Parity;   // PARENB and PARODD bits
     tcflag_t DataBits; // CS5 to CS8
@@ -46,7 +47,7 @@ const BaudRate BaudRates[] = {
     {230400, B230400}, {460800, B460800}, {921600, B921600},
 };
 
-bool ParseSpeed(const char* token, speed_t& speed)
+bool ParseSpeed(const char* token, long& baud, speed_t& speed)
 {
     long rate = token != nullptr ? strtol(token, nullptr, 10) : 0;
     const BaudRate* found =
@@ -56,6 +57,7 @@ bool ParseSpeed(const char* token, speed_t& speed)
     {
         return false;
     }
+    baud = found->Rate;
     speed = found->Speed;
     return true;
 }
@@ -115,7 +117,7 @@ bool ParseMode(const char* mode, char* port, size_t portSize, LineSettings& line
         return false;
     }
     snprintf(port, portSize, "%s", token + 3);
-    return ParseSpeed(strtok_r(nullptr, ":, ", &rest), line.Speed) &&
+    return ParseSpeed(strtok_r(nullptr, ":, ", &rest), line.Rate, line.Speed) &&
            ParseParity(strtok_r(nullptr, ":, ", &rest), line.Parity) &&
            ParseDataBits(strtok_r(nullptr, ":, ", &rest), line.DataBits) &&
            ParseStopBits(strtok_r(nullptr, ":, ", &rest), line.TwoStopBits);
@@ -372,6 +374,21 @@ int AboveStandardStreams(int fd)
     return moved;
 }
 
+// Start bit, data bits, parity bit, stop bits.
+long ByteTime(const LineSettings& line)
+{
+    const tcflag_t sizes[] = {CS5, CS6, CS7, CS8};
+    long bits = 1 + (line.Parity != 0 ? 1 : 0) + (line.TwoStopBits ? 2 : 1);
+    for (int i = 0; i < 4; ++i)
+    {
+        if (sizes[i] == line.DataBits)
+        {
+            bits += 5 + i;
+        }
+    }
+    return bits * 1000000000L / line.Rate;
+}
+
 long long NowMs()
 {
     struct timespec now;
@@ -407,6 +424,23 @@ bool WaitFor(int fd, short events, long long deadlineMs)
         return (entry.revents & (POLLHUP | POLLERR | POLLNVAL)) == 0 &&
                (entry.revents & events) != 0;
     }
+}
+
+// Bytes are trickling in and all that were there have been taken: those still expected need
+// at least their time on the line to arrive, so the wait need not wake before. False when
+// the deadline has passed or a stop is requested.
+bool AwaitLine(long byteNanoseconds, int expected, long long deadlineMs)
+{
+    long long left = deadlineMs - NowMs();
+    if (left <= 0 || StopRequested())
+    {
+        return false;
+    }
+    long long pause = std::min(static_cast<long long>(expected) * byteNanoseconds, left * 1000000);
+    struct timespec wait = {static_cast<time_t>(pause / 1000000000),
+                            static_cast<long>(pause % 1000000000)};
+    nanosleep(&wait, nullptr);
+    return true;
 }
 
 } // namespace
@@ -464,6 +498,7 @@ bool CComPort::Open(const char* mode)
     traces->Fd = fd;
     traces->Owner = getpid();
     Handle = fd;
+    ByteNanoseconds = ByteTime(line);
     ApplyLineSettings(fd, line);
     traces->LowLatencyAdded = RequestLowLatency(fd);
     tcflush(fd, TCIOFLUSH);
@@ -472,21 +507,31 @@ bool CComPort::Open(const char* mode)
 
 int CComPort::Read(void* buffer, int count)
 {
+    return ReadAvailable(buffer, count, count);
+}
+
+int CComPort::ReadAvailable(void* buffer, int minimum, int maximum)
+{
     long long deadline = NowMs() + ReadTimeoutMs;
+    int fd = static_cast<int>(Handle);
     char* bytes = static_cast<char*>(buffer);
     int done = 0;
-    while (done < count)
+    while (done < minimum)
     {
-        ssize_t n = read(static_cast<int>(Handle), bytes + done, count - done);
+        ssize_t n = read(fd, bytes + done, maximum - done);
         if (n > 0)
         {
             done += static_cast<int>(n);
+            if (done < minimum && !AwaitLine(ByteNanoseconds, maximum - done, deadline))
+            {
+                break;
+            }
         }
         else if (n < 0 && errno == EINTR)
         {
             continue;
         }
-        else if (n == 0 || errno != EAGAIN || !WaitFor(static_cast<int>(Handle), POLLIN, deadline))
+        else if (n == 0 || errno != EAGAIN || !WaitFor(fd, POLLIN, deadline))
         {
             break;
         }

@@ -108,6 +108,17 @@ int CComPort::Read(void* buffer, int count)
     return static_cast<int>(done);
 }
 
+int CComPort::ReadAvailable(void* buffer, int minimum, int maximum)
+{
+    DWORD errors = 0;
+    COMSTAT status;
+    memset(&status, 0, sizeof status);
+    ClearCommError(AsHandle(Handle), &errors, &status);
+    int waiting = static_cast<int>(status.cbInQue);
+    int count = waiting < minimum ? minimum : waiting > maximum ? maximum : waiting;
+    return Read(buffer, count);
+}
+
 int CComPort::Write(const void* buffer, int count)
 {
     DWORD done = 0;

@@ -30,6 +30,8 @@ const BusCycle LeaveBypassCycles[] = {{0x333, 0x90}, {0x333, 0xF0}};
 
 const unsigned char ErasedByte = 0xFF;
 const int LeaveBypassGraceMs = 100;
+// After a stream of blocks ends early, for the replies of the block ahead: about its line time.
+const int InFlightGraceMs = 100;
 
 // Stops at the first cycle that is not acknowledged; the rest are not sent.
 template <size_t Count> bool SendCycles(const BusCycle (&cycles)[Count])
@@ -60,19 +62,82 @@ void PrintErrorMarker()
     printf("\b\b\b\b\b\b Error\n");
 }
 
-// Runs one stage's transaction over the image in blocks, drawing the progress figures. Data
-// is const for the transactions that send the image and not for the one that reads it back.
-template <typename Data> bool ForEachBlock(bool (*transaction)(int address, Data* data, int length))
+// Runs one stage's transaction over the image in blocks, drawing the progress figures.
+bool ForEachBlock(const CBlockTransaction& transaction)
 {
     for (int offset = 0; offset < ImageLength; offset += BlockSize)
     {
         PrintProgress(offset);
-        if (!transaction(offset, ImageBuffer + offset, BlockSize))
+        const unsigned char* data = ImageBuffer + offset;
+        if (!transaction.Send(offset, data, BlockSize) ||
+            !transaction.Receive(offset, data, BlockSize, 0))
         {
             return false;
         }
     }
     PrintStageDone();
+    return true;
+}
+
+// A stream of blocks that ends early leaves one block on the line: what follows (the
+// leave-bypass cycles) must meet neither it nor its replies.
+void AbandonBlockInFlight(int replyBytes)
+{
+    AwaitReplies(replyBytes, InFlightGraceMs);
+    TargetPort.PurgeInput();
+}
+
+// The same with the frames of the next block already going out while the replies of the
+// current one are checked: the line never idles, and at most one block's replies are queued
+// beyond the ones being checked. A failure leaves at most one block sent beyond it.
+bool StreamBlocks(const CBlockTransaction& transaction)
+{
+    const int blockReplies = BlockSize * transaction.ReplyBytesPerDataByte;
+    if (ImageLength > 0 && !transaction.Send(0, ImageBuffer, BlockSize))
+    {
+        return false;
+    }
+    for (int offset = 0; offset < ImageLength; offset += BlockSize)
+    {
+        PrintProgress(offset);
+        const int next = offset + BlockSize;
+        const bool more = next < ImageLength;
+        if (more && !transaction.Send(next, ImageBuffer + next, BlockSize))
+        {
+            AbandonBlockInFlight(blockReplies);
+            return false;
+        }
+        if (!transaction.Receive(offset, ImageBuffer + offset, BlockSize, more ? blockReplies : 0))
+        {
+            if (more)
+            {
+                AbandonBlockInFlight(blockReplies);
+            }
+            return false;
+        }
+    }
+    PrintStageDone();
+    return true;
+}
+
+bool RunBlocks(const CBlockTransaction& transaction)
+{
+    return StreamMode ? StreamBlocks(transaction) : ForEachBlock(transaction);
+}
+
+// Draws what the one-second polls would have drawn by the time the polls end, at the poll
+// that would have seen the same: one "+" per poll, then the erasures.
+bool EndErasePolls(int poll, bool erased)
+{
+    for (int mark = 0; mark <= poll; ++mark)
+    {
+        printf("\b \b");
+    }
+    if (!erased)
+    {
+        return false;
+    }
+    printf("\b\b\b Ok\n");
     return true;
 }
 
@@ -94,16 +159,48 @@ bool AwaitErased()
         }
         PauseMilliseconds(ErasePollPauseMs);
     }
-    for (int mark = 0; mark <= poll; ++mark)
+    return EndErasePolls(poll, poll < ErasePollLimit);
+}
+
+void PauseUntil(long long start, long long dueMs)
+{
+    const long long left = dueMs - (ClockMilliseconds() - start);
+    if (left > 0)
     {
-        printf("\b \b");
+        PauseMilliseconds(static_cast<int>(left));
     }
-    if (poll == ErasePollLimit)
+}
+
+// The same, asking every 100 ms on a fixed schedule while the console shows the one-second
+// polls: a "+" at each whole second, and at the end the marks and erasures of the one-second
+// poll that would have seen the same outcome. The last poll comes when the last one-second
+// poll would have.
+bool AwaitErasedQuickly()
+{
+    const int pollsPerMark = ErasePollPauseMs / StreamPollPauseMs;
+    const int lastPoll = (ErasePollLimit - 1) * pollsPerMark;
+    const long long start = ClockMilliseconds();
+    for (int poll = 0; poll <= lastPoll; ++poll)
     {
-        return false;
+        PauseUntil(start, static_cast<long long>(poll) * StreamPollPauseMs);
+        const bool onMark = poll % pollsPerMark == 0;
+        if (onMark)
+        {
+            printf("+");
+        }
+        unsigned char value = 0;
+        const bool answered = ReadTargetByte(0, value);
+        if (!answered || value == ErasedByte)
+        {
+            if (!onMark)
+            {
+                printf("+");
+            }
+            return answered && EndErasePolls((poll + pollsPerMark - 1) / pollsPerMark, true);
+        }
     }
-    printf("\b\b\b Ok\n");
-    return true;
+    PauseUntil(start, static_cast<long long>(ErasePollLimit) * ErasePollPauseMs);
+    return EndErasePolls(ErasePollLimit, false);
 }
 
 // A chip left in unlock bypass ignores the next run's chip erase until it is power-cycled.
@@ -122,7 +219,7 @@ bool ProgramImage()
 {
     PrintStageLabel("Program");
     // Once the first cycle is out the chip may be in bypass mode, even if no reply came.
-    if (SendCycles(EnterBypassCycles) && ForEachBlock(ProgramBlock) &&
+    if (SendCycles(EnterBypassCycles) && RunBlocks(ProgramTransaction) &&
         SendCycles(LeaveBypassCycles))
     {
         return true;
@@ -134,7 +231,7 @@ bool ProgramImage()
 bool EraseAndAwait()
 {
     PrintStageLabel("Erase");
-    return EraseChip() && AwaitErased();
+    return EraseChip() && (StreamMode ? AwaitErasedQuickly() : AwaitErased());
 }
 
 bool EraseAndProgram()
@@ -146,7 +243,7 @@ bool EraseAndProgram()
     if (VerifyMode == ProgramAndVerify)
     {
         PrintStageLabel("Verify");
-        return ForEachBlock(VerifyBlock);
+        return RunBlocks(VerifyTransaction);
     }
     return true;
 }
@@ -183,10 +280,18 @@ bool RunTimedStages(long start, bool (*stages)())
     return succeeded;
 }
 
+// The image buffer holds the flash from address 0: a block's replies go to its place there.
+bool ReceiveIntoImage(int address, const unsigned char* /*block*/, int length, int bytesInFlight)
+{
+    return ReceiveReadReplies(address, ImageBuffer + address, length, bytesInFlight);
+}
+
+const CBlockTransaction ReadBackTransaction = {SendReadFrames, ReceiveIntoImage, 1};
+
 bool ReadImageBack()
 {
     PrintStageLabel("Read");
-    return ForEachBlock(ReadBlock);
+    return RunBlocks(ReadBackTransaction);
 }
 
 } // namespace
@@ -199,7 +304,7 @@ bool EraseChip()
 bool VerifyOnly()
 {
     PrintStageLabel("Verify");
-    if (!ForEachBlock(VerifyBlock))
+    if (!RunBlocks(VerifyTransaction))
     {
         PrintErrorMarker();
         return false;

@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstring>
 
 unsigned char VerifyBuffer[VerifyBufferSize];
 
@@ -52,26 +53,82 @@ void DiagnoseMissingReply(const char* operation, int address, int received, int 
 }
 
 // Surplus bytes are left queued on purpose: they will be taken as the next replies.
-void WarnOfSurplus(const char* warning)
+void WarnOfSurplus(const char* warning, int bytesInFlight = 0)
 {
-    if (TargetPort.QueryStatus(0) != 0)
+    if (TargetPort.QueryStatus(0) > static_cast<uint32_t>(bytesInFlight))
     {
         printf("%s", warning);
     }
 }
 
-// All read frames of a block go out before the one read of their replies.
-bool ReceiveBlock(int address, unsigned char* data, int length)
+// Returns where the next frame goes.
+unsigned char* PutFrame(unsigned char* at, TargetCommand command, int address, unsigned char data)
 {
-    if (length < 0 || length > VerifyBufferSize || !MayStartFrame())
+    TargetFrame frame = MakeTargetFrame(command, address, data);
+    memcpy(at, frame.Bytes, sizeof frame.Bytes);
+    return at + sizeof frame.Bytes;
+}
+
+// The largest blocks the limits below allow, both directions.
+const int MaxProgramLength = PortQueueSize / ProgramReplyLength;
+const int FrameLength = sizeof(TargetFrame);
+unsigned char BlockFrames[MaxProgramLength * 2 * FrameLength];
+unsigned char ProgramReplies[MaxProgramLength * ProgramReplyLength];
+
+// All replies of a block wait in the receive queue until the last frame is out.
+bool SendProgramFrames(int address, const unsigned char* data, int length)
+{
+    if (length < 0 || length > MaxProgramLength || !MayStartFrame())
     {
         return false;
     }
+    unsigned char* frame = BlockFrames;
     for (int i = 0; i < length; ++i)
     {
-        SendFrame(CommandRead, address + i, 0x00);
+        frame = PutFrame(frame, CommandWriteCycle, BypassProgramAddress, BypassProgramCommand);
+        frame = PutFrame(frame, CommandProgram, address + i, data[i]);
     }
-    int received = TargetPort.Read(data, length);
+    TargetPort.Write(BlockFrames, length * 2 * FrameLength);
+    return true;
+}
+
+// Replies are taken in as they come, each checked at once. Every reply gets ReadTimeoutMs of
+// its own, counted from when the one before it was complete, as if each were read alone.
+bool ReceiveProgramReplies(int address, const unsigned char* data, int length, int bytesInFlight)
+{
+    const int total = length * ProgramReplyLength;
+    int received = 0;
+    for (int i = 0; i < length; ++i)
+    {
+        const int end = (i + 1) * ProgramReplyLength;
+        if (received < end)
+        {
+            received += TargetPort.ReadAvailable(ProgramReplies + received, end - received,
+                                                 total - received);
+            if (received < end)
+            {
+                DiagnoseMissingReply("program", address + i, received - (end - ProgramReplyLength),
+                                     ProgramReplyLength);
+                return false;
+            }
+        }
+        const unsigned char readBack = ProgramReplies[end - 1];
+        if (readBack != data[i])
+        {
+            printf("Program Error\n");
+            Diagnose("program error at 0x%06X: wrote 0x%02X, read back 0x%02X", address + i,
+                     data[i], readBack);
+            return false;
+        }
+    }
+    WarnOfSurplus("Prog More\n", bytesInFlight);
+    return true;
+}
+
+// A block's read replies, length bytes into into.
+bool ReceiveReadBytes(int address, unsigned char* into, int length)
+{
+    int received = TargetPort.Read(into, length);
     if (received != length)
     {
         DiagnoseMissingReply("read", address + (received > 0 ? received : 0), received, length);
@@ -80,7 +137,51 @@ bool ReceiveBlock(int address, unsigned char* data, int length)
     return true;
 }
 
+bool ReceiveVerifyReplies(int address, const unsigned char* expected, int length, int bytesInFlight)
+{
+    if (length < 0 || length > VerifyBufferSize || !ReceiveReadBytes(address, VerifyBuffer, length))
+    {
+        return false;
+    }
+    const unsigned char* mismatch =
+        std::mismatch(VerifyBuffer, VerifyBuffer + length, expected).first;
+    if (mismatch != VerifyBuffer + length)
+    {
+        int offset = static_cast<int>(mismatch - VerifyBuffer);
+        Diagnose("verify mismatch at 0x%06X: expected 0x%02X, read 0x%02X", address + offset,
+                 expected[offset], VerifyBuffer[offset]);
+        return false;
+    }
+    WarnOfSurplus("Prog More\n", bytesInFlight);
+    return true;
+}
+
 } // namespace
+
+bool SendReadFrames(int address, const unsigned char* /*data*/, int length)
+{
+    if (length < 0 || length > VerifyBufferSize || !MayStartFrame())
+    {
+        return false;
+    }
+    unsigned char* frame = BlockFrames;
+    for (int i = 0; i < length; ++i)
+    {
+        frame = PutFrame(frame, CommandRead, address + i, 0x00);
+    }
+    TargetPort.Write(BlockFrames, length * FrameLength);
+    return true;
+}
+
+bool ReceiveReadReplies(int address, unsigned char* into, int length, int bytesInFlight)
+{
+    if (length < 0 || !ReceiveReadBytes(address, into, length))
+    {
+        return false;
+    }
+    WarnOfSurplus("Read More \n", bytesInFlight);
+    return true;
+}
 
 TargetFrame MakeTargetFrame(TargetCommand command, int address, unsigned char data)
 {
@@ -132,69 +233,24 @@ bool WriteTargetCycle(int address, unsigned char value)
 
 bool ProgramBlock(int address, const unsigned char* data, int length)
 {
-    // All replies of a block wait in the receive queue until the last frame is out.
-    if (length < 0 || length > PortQueueSize / ProgramReplyLength)
-    {
-        return false;
-    }
-    for (int i = 0; i < length; ++i)
-    {
-        if (!MayStartFrame())
-        {
-            return false;
-        }
-        SendFrame(CommandWriteCycle, BypassProgramAddress, BypassProgramCommand);
-        SendFrame(CommandProgram, address + i, data[i]);
-    }
-    for (int i = 0; i < length; ++i)
-    {
-        unsigned char reply[ProgramReplyLength];
-        int received = TargetPort.Read(reply, sizeof reply);
-        if (received != ProgramReplyLength)
-        {
-            DiagnoseMissingReply("program", address + i, received, ProgramReplyLength);
-            return false;
-        }
-        if (reply[ProgramReplyLength - 1] != data[i])
-        {
-            printf("Program Error\n");
-            Diagnose("program error at 0x%06X: wrote 0x%02X, read back 0x%02X", address + i,
-                     data[i], reply[ProgramReplyLength - 1]);
-            return false;
-        }
-    }
-    WarnOfSurplus("Prog More\n");
-    return true;
+    return SendProgramFrames(address, data, length) &&
+           ReceiveProgramReplies(address, data, length, 0);
 }
 
 bool VerifyBlock(int address, const unsigned char* expected, int length)
 {
-    if (!ReceiveBlock(address, VerifyBuffer, length))
-    {
-        return false;
-    }
-    const unsigned char* mismatch =
-        std::mismatch(VerifyBuffer, VerifyBuffer + length, expected).first;
-    if (mismatch != VerifyBuffer + length)
-    {
-        int offset = static_cast<int>(mismatch - VerifyBuffer);
-        Diagnose("verify mismatch at 0x%06X: expected 0x%02X, read 0x%02X", address + offset,
-                 expected[offset], VerifyBuffer[offset]);
-        return false;
-    }
-    WarnOfSurplus("Prog More\n");
-    return true;
+    return SendReadFrames(address, expected, length) &&
+           ReceiveVerifyReplies(address, expected, length, 0);
 }
 
-bool ReadBlock(int address, unsigned char* data, int length)
+bool ReadBlock(int address, unsigned char* into, int length)
 {
-    if (!ReceiveBlock(address, data, length))
-    {
-        return false;
-    }
-    WarnOfSurplus("Read More \n");
-    return true;
+    return SendReadFrames(address, into, length) && ReceiveReadReplies(address, into, length, 0);
 }
+
+const CBlockTransaction ProgramTransaction = {SendProgramFrames, ReceiveProgramReplies,
+                                              ProgramReplyLength};
+const CBlockTransaction VerifyTransaction = {SendReadFrames, ReceiveVerifyReplies, 1};
 
 void SendCycleUnacknowledged(int address, unsigned char value)
 {

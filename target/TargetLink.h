@@ -22,8 +22,27 @@ bool ReadTargetByte(int address, unsigned char& value);
 bool WriteTargetCycle(int address, unsigned char value);
 bool ProgramBlock(int address, const unsigned char* data, int length);
 bool VerifyBlock(int address, const unsigned char* expected, int length);
-// Reads length bytes from address onward into data, batched as VerifyBlock does.
-bool ReadBlock(int address, unsigned char* data, int length);
+// Reads length bytes from address onward into into, batched as VerifyBlock does.
+bool ReadBlock(int address, unsigned char* into, int length);
+// Its two halves, for a stream of blocks (see CBlockTransaction): the read frames (data is
+// not used), then the replies stored into into.
+bool SendReadFrames(int address, const unsigned char* data, int length);
+bool ReceiveReadReplies(int address, unsigned char* into, int length, int bytesInFlight);
+
+// A block transaction in its two halves, so that a stream of blocks can send the frames of the
+// next block before the replies of the current one are checked. Send hands all frames of the
+// block to the port in one write; Receive takes the replies in and checks them. bytesInFlight
+// is how many reply bytes of later frames may already be queued: only bytes beyond those
+// count as surplus.
+struct CBlockTransaction
+{
+    bool (*Send)(int address, const unsigned char* data, int length);
+    bool (*Receive)(int address, const unsigned char* data, int length, int bytesInFlight);
+    int ReplyBytesPerDataByte;
+};
+
+extern const CBlockTransaction ProgramTransaction;
+extern const CBlockTransaction VerifyTransaction;
 
 // For a run that ended early: a write cycle sent whatever a stop request says, its
 // acknowledgement not read.

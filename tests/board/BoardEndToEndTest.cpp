@@ -509,8 +509,8 @@ TEST_F(BoardCommandLine, HelpPrintsUsage)
     EXPECT_EQ(result.Out.rfind("Usage: orbelt-board", 0), 0u) << result.Out;
     for (const char* option :
          {"--image", "--dump", "--trace", "--link", "--exit-on-close", "--baud", "--erase-ms",
-          "--ack", "--stop-after", "--vanish-after", "--erase-never", "--bad-cell", "--bad-read",
-          "--short-program", "--surplus"})
+          "--ack", "--latency-ms", "--stop-after", "--vanish-after", "--erase-never", "--bad-cell",
+          "--bad-read", "--short-program", "--surplus"})
     {
         EXPECT_NE(result.Out.find(option), std::string::npos) << option;
     }
@@ -596,4 +596,49 @@ TEST_F(BoardPacing, UnpacedBoardAnswersAtOnce)
     }
     std::vector<uint8_t> reply;
     EXPECT_LT(TimeExchange(frames, 2000, reply), 0.3);
+}
+
+static std::vector<uint8_t> ReadFrames(uint32_t count)
+{
+    std::vector<uint8_t> frames;
+    for (uint32_t i = 0; i < count; ++i)
+    {
+        const std::vector<uint8_t> frame = MakeFrame(0x00, i, 0);
+        frames.insert(frames.end(), frame.begin(), frame.end());
+    }
+    return frames;
+}
+
+static const double LatencySeconds = 0.2;
+
+TEST_F(BoardPacing, AdapterSendsAFullPacketAtOnceAndHoldsThePartialOneForItsTimer)
+{
+    ASSERT_TRUE(StartBoard({"--latency-ms", "200"}));
+    const double start = MonotonicSeconds();
+    ASSERT_TRUE(Host.Write(ReadFrames(63)));
+    std::vector<uint8_t> reply;
+    ASSERT_TRUE(Host.ReadExact(62, reply, 10));
+    EXPECT_LT(MonotonicSeconds() - start, LatencySeconds) << "a full packet waits for no timer";
+    ASSERT_TRUE(Host.ReadExact(1, reply, 10));
+    const double seconds = MonotonicSeconds() - start;
+    EXPECT_GE(seconds, LatencySeconds);
+    EXPECT_LE(seconds, 3 * LatencySeconds);
+    EXPECT_EQ(reply, std::vector<uint8_t>(63, 0xFF));
+}
+
+TEST_F(BoardPacing, PacedAdapterHoldsALoneReplyUntilTheTimerAfterThePacketBefore)
+{
+    ASSERT_TRUE(StartBoard({"--baud", "115200", "--latency-ms", "200"}));
+    const double start = MonotonicSeconds();
+    std::vector<uint8_t> reply;
+    ASSERT_TRUE(Host.Write(ReadFrames(62)));
+    ASSERT_TRUE(Host.ReadExact(62, reply, 10));
+    const double lone = MonotonicSeconds();
+    ASSERT_TRUE(Host.Write(MakeFrame(0x00, 0, 0)));
+    ASSERT_TRUE(Host.ReadExact(1, reply, 10));
+    const double end = MonotonicSeconds();
+    // The packet that took the 62nd reply left when that reply was through the line at the
+    // earliest; the lone reply waits for the timer after it.
+    EXPECT_GE(end - start, (62 * 5 + 1) * ByteSeconds115200 + LatencySeconds);
+    EXPECT_LE(end - lone, 3 * LatencySeconds);
 }

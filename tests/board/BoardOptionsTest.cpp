@@ -57,6 +57,8 @@ TEST(BoardOptions, EveryOptionIsRead)
                        "--exit-on-close",
                        "--baud",
                        "115200",
+                       "--latency-ms",
+                       "16",
                        "--erase-ms",
                        "0x10",
                        "--ack",
@@ -86,6 +88,7 @@ TEST(BoardOptions, EveryOptionIsRead)
     EXPECT_EQ(options.LinkPath, "/tmp/l");
     EXPECT_TRUE(options.ExitOnClose);
     EXPECT_EQ(options.Baud, 115200u);
+    EXPECT_EQ(options.LatencyMilliseconds, 16);
     EXPECT_EQ(options.EraseMilliseconds, 16);
     EXPECT_EQ(options.Ack, 0xA5);
     EXPECT_TRUE(options.StopAfterGiven);
@@ -119,6 +122,7 @@ TEST(BoardOptions, BadCommandLinesAreRefusedNamingTheCulprit)
         {{"--baud"}, "--baud"},
         {{"--baud", "0"}, "--baud"},
         {{"--baud", "fast"}, "--baud"},
+        {{"--latency-ms", "1001"}, "--latency-ms"},
         {{"--ack", "256"}, "--ack"},
         {{"--ack", "-1"}, "--ack"},
         {{"--ack", "0x"}, "--ack"},

@@ -392,6 +392,53 @@ std::string OkEndingWith(const std::string& verdict)
     return OkEnding.substr(0, OkEnding.rfind('\n') + 1) + verdict;
 }
 
+class StreamModeTest : public DownloadTest
+{
+  protected:
+    struct CRun
+    {
+        std::string Console;
+        std::vector<uint8_t> Trace;
+    };
+
+    // The same download on a fresh board each, with the arguments as given and with --stream.
+    void RunBoth(const std::vector<std::string>& boardOptions,
+                 const std::vector<std::string>& arguments, CRun& plain, CRun& streamed)
+    {
+        std::vector<std::string> streamArguments{"--stream"};
+        streamArguments.insert(streamArguments.end(), arguments.begin(), arguments.end());
+        plain = RunOnce(boardOptions, arguments);
+        streamed = RunOnce(boardOptions, streamArguments);
+    }
+
+    CRun RunOnce(const std::vector<std::string>& boardOptions,
+                 const std::vector<std::string>& arguments)
+    {
+        CBoardProcess board;
+        EXPECT_TRUE(board.Start(boardOptions));
+        CProcessResult result = RunDownloader(arguments, board.Device());
+        EXPECT_TRUE(board.Stop()) << board.Stderr();
+        EXPECT_TRUE(result.ExitedWith(1)) << result.Describe();
+        return {ConsoleBody(result.Out), board.Trace()};
+    }
+};
+
+class StreamModeSuccessTest : public StreamModeTest,
+                              public ::testing::WithParamInterface<const char*>
+{
+};
+
+// Erasures of the one-second polls that saw the chip erased at poll number polls - 1.
+std::string EraseMarks(int polls)
+{
+    std::string line = "Erase               " + std::string(static_cast<size_t>(polls), '+');
+    for (int i = 0; i < polls; ++i)
+    {
+        line += "\b \b";
+    }
+    return line + "\b\b\b Ok\n";
+}
+
 } // namespace
 
 TEST_F(DownloadTest, ReadBackIsTheImageFileOfTheFlash)
@@ -503,4 +550,107 @@ for line in text.splitlines():
                   line(Board.Device(), "\"Program\"", whole, 1000, "program", reason, "NG") +
                   line("/nonexistent", "\"Port\"", whole, 1000, "program",
                        "\"cannot open /nonexistent: No such file or directory\"", "NG"));
+}
+
+TEST_P(StreamModeSuccessTest, ConsoleAndWireAreThoseOfTheDefaultMode)
+{
+    const std::string mode = GetParam();
+    const std::vector<uint8_t> plain = PlainImage(1000);
+    ASSERT_TRUE(WriteFileBytes(Files.File("flash.bin"), FlashAfterDownload(plain)));
+    std::vector<std::string> arguments{"-p", "7", Image(plain)};
+    if (!mode.empty())
+    {
+        arguments.insert(arguments.begin(), mode);
+    }
+    CRun plainRun;
+    CRun streamed;
+    RunBoth({"--erase-ms", "0", "--image", Files.File("flash.bin")}, arguments, plainRun, streamed);
+    EXPECT_EQ(streamed.Console, plainRun.Console);
+    EXPECT_NE(streamed.Console.find(OkEnding), std::string::npos) << streamed.Console;
+    EXPECT_TRUE(streamed.Trace == plainRun.Trace) << streamed.Trace.size() << " bytes on the wire";
+}
+
+INSTANTIATE_TEST_SUITE_P(Modes, StreamModeSuccessTest, ::testing::Values("-v", "", "-vo"));
+
+TEST_F(StreamModeTest, ReadBackMismatchPrintsWhatTheDefaultModePrints)
+{
+    CRun plainRun;
+    CRun streamed;
+    RunBoth({"--erase-ms", "0", "--bad-cell", "330"}, {"-v", "-p", "7", Image(PlainImage(1000))},
+            plainRun, streamed);
+    EXPECT_EQ(streamed.Console, plainRun.Console);
+    EXPECT_NE(streamed.Console.find("Program Error\n" + ErrorMarker), std::string::npos);
+    // The block after the failing one may have gone out too, and no more; both runs end with
+    // the two cycles that leave unlock bypass.
+    const size_t leaveBypass = 10;
+    ASSERT_GE(plainRun.Trace.size(), leaveBypass);
+    ASSERT_GE(streamed.Trace.size(), plainRun.Trace.size());
+    EXPECT_LE(streamed.Trace.size(), plainRun.Trace.size() + 640);
+    EXPECT_TRUE(std::equal(plainRun.Trace.begin(), plainRun.Trace.end() - leaveBypass,
+                           streamed.Trace.begin()));
+    EXPECT_TRUE(std::equal(plainRun.Trace.end() - leaveBypass, plainRun.Trace.end(),
+                           streamed.Trace.end() - leaveBypass));
+}
+
+TEST_F(StreamModeTest, BoardThatStopsInTheMiddleOfABlockEndsLikeTheDefaultMode)
+{
+    // 10 frames before the program stage, then 128 a block: this is the middle of block 3.
+    CRun plainRun;
+    CRun streamed;
+    RunBoth({"--erase-ms", "0", "--stop-after", "458"}, {"-v", "-p", "7", Image(PlainImage(1000))},
+            plainRun, streamed);
+    EXPECT_EQ(streamed.Console, plainRun.Console);
+    EXPECT_EQ(streamed.Console, EraseOkAtFirstPoll + StageUpTo("Program", 1000, 3) + ErrorMarker +
+                                    "Time  <t>\n" + NgEnding);
+}
+
+TEST_F(StreamModeTest, EraseMarksAreThoseOfTheOneSecondPolls)
+{
+    // The one-second polls would see these erase times at their first, third and fourth poll.
+    for (const auto& [eraseMs, marks] : {std::pair{"0", 1}, {"1500", 3}, {"2400", 4}})
+    {
+        CRun run = RunOnce({"--erase-ms", eraseMs}, {"--stream", "-p", "7", Image(PlainImage(64))});
+        EXPECT_EQ(run.Console,
+                  EraseMarks(marks) + StageLine("Program", 64) + "Time  <t>\n" + OkEnding)
+            << eraseMs << " ms";
+        // Polls every 100 ms: reads of address 0 right after the six erase cycles.
+        const std::vector<CBoardFrame> frames = SplitFrames(run.Trace);
+        size_t polls = 0;
+        while (6 + polls < frames.size() && frames[6 + polls] == Frame(0x00, 0, 0))
+        {
+            ++polls;
+        }
+        EXPECT_GE(polls, std::stoul(eraseMs) / 100 / 2 + 1) << eraseMs << " ms";
+    }
+}
+
+// Read-back streams like verify: the same file, console and frames, without the adapter's
+// latency per block.
+TEST_F(StreamModeTest, ReadBackStreamsAtLineRate)
+{
+    std::vector<uint8_t> plain = PlainImage(8192, 12);
+    ASSERT_TRUE(WriteFileBytes(Files.File("flash.bin"), FlashAfterDownload(plain)));
+    const std::vector<std::string> board{"--latency-ms", "16", "--image", Files.File("flash.bin")};
+    double seconds[2] = {};
+    CRun runs[2];
+    for (int streamed = 0; streamed < 2; ++streamed)
+    {
+        std::string file = Files.File(streamed ? "streamed.img" : "plain.img");
+        std::vector<std::string> arguments{"-p", "7", "--read", file, "--size", "8192"};
+        if (streamed)
+        {
+            arguments.push_back("--stream");
+        }
+        double start = MonotonicSeconds();
+        runs[streamed] = RunOnce(board, arguments);
+        seconds[streamed] = MonotonicSeconds() - start;
+        ASSERT_TRUE(WriteImageFile(Files.File("expected.img"), plain));
+        EXPECT_TRUE(ReadFileBytes(file) == ReadFileBytes(Files.File("expected.img")));
+    }
+    EXPECT_EQ(runs[1].Console, runs[0].Console);
+    EXPECT_EQ(runs[1].Console.rfind(StageLine("Read", 8192), 0), 0u) << runs[1].Console;
+    EXPECT_TRUE(runs[1].Trace == runs[0].Trace);
+    // 128 blocks wait 16 ms each for their last partial packet without --stream.
+    EXPECT_GE(seconds[0], 128 * 0.016);
+    EXPECT_LT(seconds[1], seconds[0] / 2) << seconds[1] << " s streamed, " << seconds[0] << " s";
 }

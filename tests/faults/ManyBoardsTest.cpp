@@ -177,7 +177,8 @@ TEST_F(FlashManyTest, OneFailingBoardFailsTheRun)
     ASSERT_TRUE(WriteImageFile(Image, Plain));
     StartBoards(
         {{"--erase-ms", "0"}, {"--erase-ms", "0", "--bad-cell", "100"}, {"--erase-ms", "0"}});
-    CProcessResult result = FlashMany({"-v", Image, "1", "2", "3"});
+    // Options before the image reach every download as they are.
+    CProcessResult result = FlashMany({"--stream", "-v", Image, "1", "2", "3"});
 
     EXPECT_TRUE(result.ExitedWith(1)) << result.Describe() << result.Out;
     std::vector<std::string> reasons;

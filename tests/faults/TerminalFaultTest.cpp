@@ -300,14 +300,16 @@ class EarlyEndTest : public ::testing::Test
     const std::vector<CBoardFrame> LeaveBypass = {Cycle(0x333, 0x90), Cycle(0x333, 0xF0)};
 };
 
-// SIGINT in the program stage of a paced board: the run stops within a frame or two, reports
+// SIGINT in the program stage of a paced board: the run stops within a block or two, reports
 // the failure without waiting for a key, and exits with 128 + 2.
-TEST_F(EarlyEndTest, SignalInTheProgramStage)
+void InterruptTheProgramStage(CBoardProcess& board, const std::string& image,
+                              const std::vector<std::string>& options)
 {
-    ASSERT_TRUE(Board.Start({"--erase-ms", "0", "--baud", "115200"}));
+    ASSERT_TRUE(board.Start({"--erase-ms", "0", "--baud", "115200"}));
     CBackgroundProcess downloader;
-    ASSERT_TRUE(
-        downloader.Start({ORBELT_DL_PATH, "-p", "7", Image}, DownloaderOptions(Board.Device())));
+    std::vector<std::string> argv{ORBELT_DL_PATH, "-p", "7", image};
+    argv.insert(argv.end(), options.begin(), options.end());
+    ASSERT_TRUE(downloader.Start(argv, DownloaderOptions(board.Device())));
     double deadline = MonotonicSeconds() + 20;
     while (downloader.Stdout().find(" 25 %") == std::string::npos && MonotonicSeconds() < deadline)
     {
@@ -331,6 +333,18 @@ TEST_F(EarlyEndTest, SignalInTheProgramStage)
     // The paced board still works through the frames that were on the line at the stop; their
     // replies would greet a host that opened the port at once. An operator takes longer.
     SleepFor(0.5);
+}
+
+TEST_F(EarlyEndTest, SignalInTheProgramStage)
+{
+    InterruptTheProgramStage(Board, Image, {});
+    ExpectSecondDownloadFlashes();
+    ExpectBypassLeftAtAPairBoundary();
+}
+
+TEST_F(EarlyEndTest, SignalInTheProgramStageOfAStream)
+{
+    InterruptTheProgramStage(Board, Image, {"--stream"});
     ExpectSecondDownloadFlashes();
     ExpectBypassLeftAtAPairBoundary();
 }

@@ -94,6 +94,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     // What the walk must find, worked out independently.
     bool expectedResult = true;
     int expectedMode = VerifyMode;
+    bool expectedStream = StreamMode;
     int expectedPort = 1;
     const char* expectedFile = nullptr;
     // The long options have their own checks and combinations: past one, only the walk's
@@ -126,6 +127,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
             }
             expectedPort = ExpectedPort(argv[++i]);
         }
+        else if (strcmp(argv[i], "--stream") == 0)
+        {
+            expectedStream = true;
+        }
         else if (strcmp(argv[i], "--version") == 0 || strcmp(argv[i], "--list-ports") == 0 ||
                  strcmp(argv[i], "--help") == 0)
         {
@@ -149,6 +154,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     {
         FUZZ_CHECK(result == expectedResult);
         FUZZ_CHECK(VerifyMode == expectedMode);
+        FUZZ_CHECK(StreamMode == expectedStream);
     }
     if (result && !longOption)
     {

@@ -74,11 +74,14 @@ class CModel
                 Frame(CommandWriteCycle, 0x333, 0xA0);
                 Frame(CommandProgram, offset + i, ImageBuffer[offset + i]);
             }
+            // Replies already there are taken in together, up to the block's own.
+            const size_t blockEnd = Position + 3 * BlockSize;
             for (int i = 0; i < BlockSize; ++i)
             {
                 const uint8_t* reply = nullptr;
                 if (!Take(3, reply) || reply[2] != ImageBuffer[offset + i])
                 {
+                    Position = blockEnd < Length ? blockEnd : Length;
                     return false;
                 }
             }

@@ -76,6 +76,7 @@ bool CComPort::Open(const char* mode)
     FUZZ_CHECK(strstr(mode, ":115200,e,8,1") != nullptr);
     IsOpen = Opens;
     Handle = IsOpen ? 3 : -1;
+    ByteNanoseconds = 0; // no line: replies are there at once
     return IsOpen;
 }
 
@@ -93,14 +94,25 @@ int CComPort::Read(void* buffer, int count)
     return static_cast<int>(take);
 }
 
+int CComPort::ReadAvailable(void* buffer, int minimum, int maximum)
+{
+    FUZZ_CHECK(minimum >= 0 && minimum <= maximum);
+    return Read(buffer, maximum);
+}
+
+// Whole frames only: the transactions never split one across writes.
 int CComPort::Write(const void* buffer, int count)
 {
     FUZZ_CHECK(Handle != -1);
-    FUZZ_CHECK(count == static_cast<int>(sizeof(FuzzFrame)));
-    FuzzFrame frame;
-    memcpy(frame.Bytes, buffer, sizeof frame.Bytes);
-    CheckFrame(frame.Bytes);
-    Frames.push_back(frame);
+    FUZZ_CHECK(count >= 0 && count % static_cast<int>(sizeof(FuzzFrame)) == 0);
+    const unsigned char* bytes = static_cast<const unsigned char*>(buffer);
+    for (int at = 0; at < count; at += static_cast<int>(sizeof(FuzzFrame)))
+    {
+        FuzzFrame frame;
+        memcpy(frame.Bytes, bytes + at, sizeof frame.Bytes);
+        CheckFrame(frame.Bytes);
+        Frames.push_back(frame);
+    }
     return count;
 }
 

@@ -260,6 +260,25 @@ TEST_F(ComPortTest, WriteGivesUpAfterFiveSecondsWhenNothingDrains)
     EXPECT_LT(took, 15.0);
 }
 
+TEST_F(ComPortTest, ReadAvailableTakesWhatIsWaitingOrWaitsTheSecondForItsMinimum)
+{
+    ASSERT_TRUE(Port.Open("COM7:115200,e,8,1"));
+    SendFromBoard("abcde");
+    usleep(50000);
+    char buffer[10] = {};
+    double start = MonotonicSeconds();
+    EXPECT_EQ(Port.ReadAvailable(buffer, 3, 4), 4);
+    EXPECT_EQ(Port.ReadAvailable(buffer + 4, 1, 10), 1);
+    EXPECT_LT(MonotonicSeconds() - start, 0.5);
+    EXPECT_EQ(std::string(buffer, 5), "abcde");
+    SendFromBoard("f");
+    start = MonotonicSeconds();
+    EXPECT_EQ(Port.ReadAvailable(buffer, 3, 10), 1);
+    double took = MonotonicSeconds() - start;
+    EXPECT_GE(took, 1.0);
+    EXPECT_LT(took, 3.0);
+}
+
 // A stop request (here SIGTERM 0.2 s into the wait) ends a read at once, not after its second.
 // In a child process, since a request stays made for the rest of the process.
 TEST_F(ComPortTest, StopRequestEndsAReadWait)

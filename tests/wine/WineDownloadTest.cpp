@@ -216,6 +216,17 @@ TEST_F(WineDownload, ProgramsAndVerifiesAFullImage)
            native.Result.CpuSeconds);
 }
 
+TEST_F(WineDownload, StreamModePrintsWhatTheDefaultModePrints)
+{
+    // A 300 ms erase: the 100 ms polls see it at the fourth, the marks are the one-second polls'.
+    const int length = 8192;
+    std::vector<uint8_t> plain = PlainImage(length, 7);
+    CRun run = RunBoth(ShortErase, {"--stream", "-v", Image(plain)}, 8,
+                       EraseOkAtSecondPoll + StageLine("Program", length) +
+                           StageLine("Verify", length) + "Time  <t>\n" + OkEnding);
+    EXPECT_TRUE(run.Flash == FlashAfterDownload(plain));
+}
+
 TEST_F(WineDownload, VerifyOnlyReadsWithoutProgramming)
 {
     const int length = 16384;

@@ -1,5 +1,7 @@
 #include "serial/ComPort.h"
 
+#include "serial/DeviceLock.h"
+
 #include "app/Diagnostic.h"
 #include "app/Stop.h"
 
@@ -164,7 +166,7 @@ struct DeviceTraces
     int Fd;
     pid_t Owner;
     bool LowLatencyAdded;
-    char LockPath[320]; // our UUCP lock file, empty when we hold none
+    char LockPath[LockPathCapacity]; // our UUCP lock file, empty when we hold none
 };
 
 DeviceTraces OpenDevices[4];
@@ -177,112 +179,11 @@ DeviceTraces* FindTraces(int fd)
     return found != std::end(OpenDevices) ? found : nullptr;
 }
 
-const char* const LockDirectory = "/run/lock";
-
-// UUCP lock files name the device relative to /dev with '/' turned into '_' (LCK..ttyUSB0,
-// LCK..pts_5), as minicom and lockdev do; picocom takes the last path component alone.
-bool LockFileName(const char* device, bool lastComponent, char* lockPath, size_t size)
-{
-    const char* name = device + 5;
-    if (lastComponent || strncmp(device, "/dev/", 5) != 0)
-    {
-        const char* slash = strrchr(device, '/');
-        name = slash != nullptr ? slash + 1 : device;
-    }
-    int length = snprintf(lockPath, size, "%s/LCK..%s", LockDirectory, name);
-    if (length < 0 || static_cast<size_t>(length) >= size)
-    {
-        return false;
-    }
-    for (char* c = lockPath + strlen(LockDirectory) + 1; *c != '\0'; ++c)
-    {
-        *c = *c == '/' ? '_' : *c;
-    }
-    return true;
-}
-
-// The process a lock file names when it is still running, otherwise 0: a lock of a process
-// that has gone, or one that cannot be read, is stale.
-long LiveLockOwner(const char* lockPath)
-{
-    int fd = open(lockPath, O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
-    if (fd < 0)
-    {
-        return 0;
-    }
-    char text[24];
-    ssize_t n = read(fd, text, sizeof text - 1);
-    close(fd);
-    text[n > 0 ? n : 0] = '\0';
-    long pid = strtol(text, nullptr, 10);
-    if (pid <= 0 || pid > INT_MAX || pid == getpid())
-    {
-        return 0;
-    }
-    return kill(static_cast<pid_t>(pid), 0) == 0 || errno == EPERM ? pid : 0;
-}
-
 bool RefuseLocked(const char* path, long owner, const char* lockPath)
 {
     char reason[400];
     snprintf(reason, sizeof reason, "locked by process %ld (%s)", owner, lockPath);
     return Refuse(path, reason);
-}
-
-// Honours the lock files that terminal programs leave on a device they use.
-bool FreeOfLockFiles(const char* path, const char* device)
-{
-    for (bool lastComponent : {false, true})
-    {
-        char lockPath[sizeof DeviceTraces::LockPath];
-        long owner = 0;
-        if (LockFileName(device, lastComponent, lockPath, sizeof lockPath) &&
-            (owner = LiveLockOwner(lockPath)) != 0)
-        {
-            return RefuseLocked(path, owner, lockPath);
-        }
-    }
-    return true;
-}
-
-// Marks the device as ours with a lock file of our pid, created atomically. Without a usable
-// lock directory the port is used without one.
-bool TakeLockFile(const char* path, const char* device, DeviceTraces& traces)
-{
-    char lockPath[sizeof traces.LockPath];
-    if (!LockFileName(device, false, lockPath, sizeof lockPath))
-    {
-        return true;
-    }
-    for (int attempt = 0; attempt < 2; ++attempt)
-    {
-        int fd = open(lockPath, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
-        if (fd >= 0)
-        {
-            char text[16];
-            int length = snprintf(text, sizeof text, "%10ld\n", static_cast<long>(getpid()));
-            bool written = write(fd, text, length) == length;
-            close(fd);
-            if (!written)
-            {
-                unlink(lockPath);
-                return true;
-            }
-            snprintf(traces.LockPath, sizeof traces.LockPath, "%s", lockPath);
-            return true;
-        }
-        bool exists = errno == EEXIST;
-        long owner = LiveLockOwner(lockPath);
-        if (owner != 0)
-        {
-            return RefuseLocked(path, owner, lockPath);
-        }
-        if (!exists || unlink(lockPath) != 0)
-        {
-            return true;
-        }
-    }
-    return true;
 }
 
 // Exclusive use: another process must not interleave bytes with ours on the same line.
@@ -297,10 +198,13 @@ bool TakeExclusive(int fd, const char* path, const char* device, DeviceTraces& t
     {
         return Refuse(path, "in use by another program");
     }
-    if (!TakeLockFile(path, device, traces))
+    char lockPath[LockPathCapacity];
+    long owner = 0;
+    if (!TakeDeviceLock(device, lockPath, sizeof lockPath, owner))
     {
-        return false;
+        return RefuseLocked(path, owner, lockPath);
     }
+    snprintf(traces.LockPath, sizeof traces.LockPath, "%s", lockPath);
     ioctl(fd, TIOCEXCL);
     return true;
 }
@@ -479,9 +383,11 @@ bool CComPort::Open(const char* mode)
     {
         return Refuse(path, "too many ports open");
     }
-    if (!FreeOfLockFiles(path, device))
+    char lockPath[LockPathCapacity];
+    long owner = LiveDeviceLock(device, lockPath, sizeof lockPath);
+    if (owner != 0)
     {
-        return false;
+        return RefuseLocked(path, owner, lockPath);
     }
     int fd = AboveStandardStreams(open(device, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC));
     if (fd < 0)

@@ -173,6 +173,7 @@ bool ParseArguments(int argc, char** argv, const char** fileName)
             ++i;
             if (i >= argc || !ParsePortNumber(argv[i], PortNumber))
             {
+                NoteReason("invalid port number");
                 printf("invalid port number\n");
                 return false;
             }

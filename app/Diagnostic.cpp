@@ -19,6 +19,11 @@ void Diagnose(const char* format, ...)
     fprintf(stderr, "orbelt-dl: %s\n", LastLine);
 }
 
+void NoteReason(const char* text)
+{
+    snprintf(LastLine, sizeof LastLine, "%s", text);
+}
+
 const char* LastDiagnostic()
 {
     return LastLine;

@@ -9,6 +9,10 @@ void Diagnose(const char* format, ...)
 #endif
     ;
 
+// A failure that standard output already states in full: kept as the reason for the run's
+// record, not repeated on standard error.
+void NoteReason(const char* text);
+
 // The text of the last diagnostic, without the prefix; empty when there was none.
 const char* LastDiagnostic();
 

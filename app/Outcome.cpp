@@ -93,6 +93,7 @@ bool DownloadImage(const char* fileName)
 {
     if (fileName == nullptr)
     {
+        NoteReason("missing file name");
         printf("missing file name\n");
         return false;
     }

@@ -3,6 +3,7 @@
 #include "app/Diagnostic.h"
 #include "image/ReplacementFile.h"
 
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <sys/stat.h>
@@ -39,6 +40,7 @@ static FILE* OpenImage(const char* path)
         (fstat(fileno(file), &status) != 0 || (status.st_mode & S_IFMT) == S_IFDIR))
     {
         fclose(file);
+        errno = EISDIR;
         return nullptr;
     }
     return file;
@@ -50,21 +52,25 @@ bool LoadImage(const char* path)
     FILE* file = OpenImage(path);
     if (file == nullptr)
     {
+        Diagnose("cannot open image %s: %s", path, strerror(errno));
         printf("File not found\n");
         return false;
     }
     size_t length = fread(ImageBuffer, 1, sizeof ImageBuffer, file);
+    int readError = errno;
     bool readFailed = ferror(file) != 0;
     fclose(file);
     if (readFailed)
     {
         // A partly read image must never reach the flash.
+        Diagnose("cannot read image %s: %s", path, strerror(readError));
         printf("File read error\n");
         return false;
     }
     if (length == 0)
     {
         // Erasing the chip and programming nothing would pass for a successful download.
+        NoteReason("Empty image file");
         printf("Empty image file\n");
         return false;
     }

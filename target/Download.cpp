@@ -30,8 +30,6 @@ const BusCycle LeaveBypassCycles[] = {{0x333, 0x90}, {0x333, 0xF0}};
 
 const unsigned char ErasedByte = 0xFF;
 const int LeaveBypassGraceMs = 100;
-// After a stream of blocks ends early, for the replies of the block ahead: about its line time.
-const int InFlightGraceMs = 100;
 
 // Stops at the first cycle that is not acknowledged; the rest are not sent.
 template <size_t Count> bool SendCycles(const BusCycle (&cycles)[Count])
@@ -79,14 +77,6 @@ bool ForEachBlock(const CBlockTransaction& transaction)
     return true;
 }
 
-// A stream of blocks that ends early leaves one block on the line: what follows (the
-// leave-bypass cycles) must meet neither it nor its replies.
-void AbandonBlockInFlight(int replyBytes)
-{
-    AwaitReplies(replyBytes, InFlightGraceMs);
-    TargetPort.PurgeInput();
-}
-
 // The same with the frames of the next block already going out while the replies of the
 // current one are checked: the line never idles, and at most one block's replies are queued
 // beyond the ones being checked. A failure leaves at most one block sent beyond it.
@@ -102,17 +92,9 @@ bool StreamBlocks(const CBlockTransaction& transaction)
         PrintProgress(offset);
         const int next = offset + BlockSize;
         const bool more = next < ImageLength;
-        if (more && !transaction.Send(next, ImageBuffer + next, BlockSize))
+        if ((more && !transaction.Send(next, ImageBuffer + next, BlockSize)) ||
+            !transaction.Receive(offset, ImageBuffer + offset, BlockSize, more ? blockReplies : 0))
         {
-            AbandonBlockInFlight(blockReplies);
-            return false;
-        }
-        if (!transaction.Receive(offset, ImageBuffer + offset, BlockSize, more ? blockReplies : 0))
-        {
-            if (more)
-            {
-                AbandonBlockInFlight(blockReplies);
-            }
             return false;
         }
     }
@@ -207,6 +189,9 @@ bool AwaitErasedQuickly()
 // Best effort, so that a failing run does not get slower: the replies get a short grace only.
 void LeaveBypassAfterFailure()
 {
+    // The rest of a failed block's replies (and of the block ahead, when streaming) must not
+    // pass for the answers to the leave cycles.
+    AwaitQuietLine(LeaveBypassGraceMs);
     TargetPort.PurgeInput();
     for (const BusCycle& cycle : LeaveBypassCycles)
     {

@@ -20,6 +20,9 @@ const unsigned char BypassProgramCommand = 0xA0;
 const int ProgramReplyLength = 3;
 // Frames still queued when a run ends early: a whole block goes out in about 60 ms.
 const int DrainLimitMs = 500;
+// Replies still on their way arrive at least this often: behind a USB adapter the last partial
+// packet waits for its latency timer (16 ms by default).
+const int QuietLineMs = 20;
 
 void SendFrame(TargetCommand command, int address, unsigned char data)
 {
@@ -243,11 +246,6 @@ bool VerifyBlock(int address, const unsigned char* expected, int length)
            ReceiveVerifyReplies(address, expected, length, 0);
 }
 
-bool ReadBlock(int address, unsigned char* into, int length)
-{
-    return SendReadFrames(address, into, length) && ReceiveReadReplies(address, into, length, 0);
-}
-
 const CBlockTransaction ProgramTransaction = {SendProgramFrames, ReceiveProgramReplies,
                                               ProgramReplyLength};
 const CBlockTransaction VerifyTransaction = {SendReadFrames, ReceiveVerifyReplies, 1};
@@ -257,13 +255,39 @@ void SendCycleUnacknowledged(int address, unsigned char value)
     SendFrame(CommandWriteCycle, address, value);
 }
 
-void AwaitReplies(int count, int graceMs)
+namespace
 {
-    long long drained = ClockMilliseconds() + DrainLimitMs;
-    while (TargetPort.QueryStatus(1) != 0 && ClockMilliseconds() < drained)
+
+void DrainOutput(long long untilMs)
+{
+    while (TargetPort.QueryStatus(1) != 0 && ClockMilliseconds() < untilMs)
     {
         PauseMilliseconds(1);
     }
+}
+
+} // namespace
+
+void AwaitQuietLine(int graceMs)
+{
+    DrainOutput(ClockMilliseconds() + DrainLimitMs);
+    long long end = ClockMilliseconds() + graceMs;
+    uint32_t queued = TargetPort.QueryStatus(0);
+    while (ClockMilliseconds() < end)
+    {
+        PauseMilliseconds(QuietLineMs);
+        uint32_t now = TargetPort.QueryStatus(0);
+        if (now == queued)
+        {
+            return;
+        }
+        queued = now;
+    }
+}
+
+void AwaitReplies(int count, int graceMs)
+{
+    DrainOutput(ClockMilliseconds() + DrainLimitMs);
     long long end = ClockMilliseconds() + graceMs;
     while (TargetPort.QueryStatus(0) < static_cast<uint32_t>(count) && ClockMilliseconds() < end)
     {

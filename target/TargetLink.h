@@ -22,10 +22,8 @@ bool ReadTargetByte(int address, unsigned char& value);
 bool WriteTargetCycle(int address, unsigned char value);
 bool ProgramBlock(int address, const unsigned char* data, int length);
 bool VerifyBlock(int address, const unsigned char* expected, int length);
-// Reads length bytes from address onward into into, batched as VerifyBlock does.
-bool ReadBlock(int address, unsigned char* into, int length);
-// Its two halves, for a stream of blocks (see CBlockTransaction): the read frames (data is
-// not used), then the replies stored into into.
+// A read-back of length bytes from address onward in two halves, for a block loop (see
+// CBlockTransaction): the read frames (data is not used), then the replies stored into into.
 bool SendReadFrames(int address, const unsigned char* data, int length);
 bool ReceiveReadReplies(int address, unsigned char* into, int length, int bytesInFlight);
 
@@ -47,5 +45,8 @@ extern const CBlockTransaction VerifyTransaction;
 // For a run that ended early: a write cycle sent whatever a stop request says, its
 // acknowledgement not read.
 void SendCycleUnacknowledged(int address, unsigned char value);
+// Lets the frames sent go out, then waits at most graceMs until no more replies arrive, so
+// that what is sent next meets none of them.
+void AwaitQuietLine(int graceMs);
 // Lets the frames sent go out, then waits at most graceMs until count reply bytes are queued.
 void AwaitReplies(int count, int graceMs);

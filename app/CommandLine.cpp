@@ -106,6 +106,7 @@ void ResetLongOptions()
     ReadPath = nullptr;
     ReadSize = MaxReadSize;
     NoWait = false;
+    StreamMode = false;
 }
 
 } // namespace

@@ -1,6 +1,7 @@
 #include "serial/ComPort.h"
 
 #include "app/Diagnostic.h"
+#include "app/Stop.h"
 
 #include <cstdio>
 #include <cstring>
@@ -103,6 +104,11 @@ bool CComPort::Open(const char* mode)
 
 int CComPort::Read(void* buffer, int count)
 {
+    // A stop cancels a waiting ReadFile; one that would start after it must not wait either.
+    if (StopRequested())
+    {
+        return 0;
+    }
     DWORD done = 0;
     ReadFile(AsHandle(Handle), buffer, static_cast<DWORD>(count), &done, nullptr);
     return static_cast<int>(done);
@@ -119,11 +125,26 @@ int CComPort::ReadAvailable(void* buffer, int minimum, int maximum)
     return Read(buffer, count);
 }
 
+// A stop request cancels the thread's I/O, a WriteFile in progress too: the rest is written
+// all the same, so that no frame is ever cut (the target would misread every frame after it).
 int CComPort::Write(const void* buffer, int count)
 {
-    DWORD done = 0;
-    WriteFile(AsHandle(Handle), buffer, static_cast<DWORD>(count), &done, nullptr);
-    return static_cast<int>(done);
+    const char* bytes = static_cast<const char*>(buffer);
+    ULONGLONG deadline = GetTickCount64() + WriteTimeoutMs;
+    int total = 0;
+    while (total < count && GetTickCount64() < deadline)
+    {
+        DWORD done = 0;
+        bool written = WriteFile(AsHandle(Handle), bytes + total, static_cast<DWORD>(count - total),
+                                 &done, nullptr) != 0;
+        total += static_cast<int>(done);
+        // Only a cancelled write goes on; a time-out or a failing device ends it.
+        if (written || GetLastError() != ERROR_OPERATION_ABORTED)
+        {
+            break;
+        }
+    }
+    return total;
 }
 
 uint32_t CComPort::QueryStatus(int kind)

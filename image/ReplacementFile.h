@@ -26,9 +26,9 @@
 // permissions of any newly created file (the target's own are not carried over); a target that
 // is (or links to) a directory fails with EISDIR at once. An existing target that is, or links
 // to, a device or a pipe (/dev/null, /dev/stdout) cannot be replaced by a rename: it is opened
-// and written directly, so there "whole or not at all" does not hold. A process killed between open and commit leaves
-// its temporary file, named after the target with ".tmp<pid>-<n>" appended. POSIX flushes the
-// new file to the disk before the rename; Windows replaces with MoveFileExA.
+// and written directly, so there "whole or not at all" does not hold. A process killed between open
+// and commit leaves its temporary file, named after the target with ".tmp<pid>-<n>" appended. POSIX
+// flushes the new file to the disk before the rename; Windows replaces with MoveFileExA.
 const int ReplacementPathCapacity = 4096;
 
 class CReplacementFile

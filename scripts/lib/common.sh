@@ -9,6 +9,8 @@ install_dependencies()
     command -v make >/dev/null || missing+=(make)
     [ -f /usr/include/gtest/gtest.h ] || missing+=(libgtest-dev)
     [ -d /usr/src/googletest ] || missing+=(googletest)
+    # The tests parse run records with Debian's own Python.
+    [ -x /usr/bin/python3 ] || missing+=(python3)
     if [ ${#missing[@]} -gt 0 ]; then
         apt_install "${missing[@]}"
     fi
@@ -19,7 +21,8 @@ install_vm_dependencies()
 {
     local missing=()
     command -v qemu-system-x86_64 >/dev/null || missing+=(qemu-system-x86)
-    compgen -G "/boot/vmlinuz-*" >/dev/null || missing+=(linux-image-amd64)
+    # A kernel of its own is not enough: cloud kernels come without the USB serial modules.
+    grep -qs '/ftdi_sio\.ko' /lib/modules/*/modules.dep || missing+=(linux-image-amd64)
     command -v busybox >/dev/null && ! ldd "$(command -v busybox)" >/dev/null 2>&1 ||
         missing+=(busybox-static)
     command -v cpio >/dev/null || missing+=(cpio)

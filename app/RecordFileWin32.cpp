@@ -1,30 +1,9 @@
 #include "app/RecordFile.h"
 
+#include "image/WindowsErrno.h"
+
 #include <cerrno>
 #include <windows.h>
-
-namespace
-{
-
-int ErrnoOf(DWORD error)
-{
-    switch (error)
-    {
-    case ERROR_FILE_NOT_FOUND:
-    case ERROR_PATH_NOT_FOUND:
-        return ENOENT;
-    case ERROR_ACCESS_DENIED:
-    case ERROR_SHARING_VIOLATION:
-        return EACCES;
-    case ERROR_DISK_FULL:
-    case ERROR_HANDLE_DISK_FULL:
-        return ENOSPC;
-    default:
-        return EIO;
-    }
-}
-
-} // namespace
 
 // Append-only access makes every WriteFile land at the end of the file in one step, so that
 // parallel runs sharing the file never overwrite each other's lines (the C runtime's _O_APPEND
@@ -35,12 +14,12 @@ bool AppendToFile(const char* path, const char* text, size_t length)
                               OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE)
     {
-        errno = ErrnoOf(GetLastError());
+        errno = ErrnoOfWindowsError(GetLastError());
         return false;
     }
     DWORD written = 0;
     bool wrote = WriteFile(file, text, static_cast<DWORD>(length), &written, nullptr) != 0;
-    int writeError = wrote ? ENOSPC : ErrnoOf(GetLastError());
+    int writeError = wrote ? ENOSPC : ErrnoOfWindowsError(GetLastError());
     CloseHandle(file);
     if (written != length)
     {

@@ -1,5 +1,7 @@
 #include "image/ReplacementFilePlatform.h"
 
+#include "image/WindowsErrno.h"
+
 #include <cerrno>
 #include <climits>
 #include <fcntl.h>
@@ -36,7 +38,7 @@ bool CloseFile(int descriptor)
     return _close(descriptor) == 0;
 }
 
-static int ErrnoOf(DWORD error)
+int ErrnoOfWindowsError(unsigned long error)
 {
     switch (error)
     {
@@ -64,7 +66,7 @@ bool MoveOverTarget(const char* source, const char* target)
     {
         return true;
     }
-    errno = ErrnoOf(GetLastError());
+    errno = ErrnoOfWindowsError(GetLastError());
     return false;
 }
 

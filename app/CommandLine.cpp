@@ -1,45 +1,39 @@
 #include "app/CommandLine.h"
 
-#include "app/Diagnostic.h"
+#include "app/Questions.h"
 #include "app/Settings.h"
+#include "base/Diagnostic.h"
 
 #include <cctype>
+#include <cstdarg>
 #include <cstdio>
 #include <cstring>
 
-int VerifyMode = ProgramOnly;
-int PortNumber = 1;
-int Operation = OperationDownload;
 const char* ReadPath = nullptr;
-int ReadSize = MaxReadSize;
 bool NoWait = false;
 const char* ResultPath = nullptr;
-bool StreamMode = false;
 
 namespace
 {
 
-const char* const Usage =
-    "Usage: orbelt-dl [-v | -vo] [-p N] [options] IMAGE\n"
-    "       orbelt-dl --read FILE [--size N] [-p N] [options]\n"
-    "       orbelt-dl --erase [-p N] [options]\n"
-    "Downloads the image file IMAGE into the flash of the Orbelt target board on COMN.\n"
-    "\n"
-    "  -v             program, then read the image back and compare it\n"
-    "  -vo            verify only: compare the flash with IMAGE, no erase, no programming\n"
-    "  -p N           use serial port COMN, N from 1 to 250 (default 1)\n"
-    "  --stream       keep the line busy: send the next block while checking this one\n"
-    "  --read FILE    read the flash back into the image file FILE (no IMAGE, -v or -vo)\n"
-    "  --size N       with --read: bytes from address 0, 1 to 131072 (default 131072)\n"
-    "  --erase        erase the chip only (no IMAGE, -v or -vo)\n"
-    "  --no-wait      no key wait at the end; exit status 0 on success, 1 on failure\n"
-    "  --result FILE  append one JSON line describing the run to FILE\n"
-    "  --list-ports   list the serial ports and the number to pass to -p, and exit\n"
-    "  --help         print this help and exit\n"
-    "  --version      print the version and exit\n"
-    "\n"
-    "On Linux the environment variable ORBELT_COMN names the device of COMN (default\n"
-    "/dev/ttyS(N-1)). Without --no-wait the tool waits for a key and exits with status 1.\n";
+// Room for any path in a message about it.
+char WalkError[16384];
+
+bool Refuse(CArguments& walk, const char* format, ...)
+#if defined(__GNUC__)
+    __attribute__((format(printf, 2, 3)))
+#endif
+    ;
+
+bool Refuse(CArguments& walk, const char* format, ...)
+{
+    va_list arguments;
+    va_start(arguments, format);
+    vsnprintf(WalkError, sizeof WalkError, format, arguments);
+    va_end(arguments);
+    walk.Error = WalkError;
+    return false;
+}
 
 // Plain decimal digits only: a size is never guessed from a typo.
 bool ParseReadSize(const char* text, int& size)
@@ -58,40 +52,210 @@ bool ParseReadSize(const char* text, int& size)
     return true;
 }
 
-// A file name value: present and not empty.
-bool TakePath(int argc, char** argv, int& i, const char*& path)
+struct COption
 {
-    ++i;
-    if (i >= argc || argv[i][0] == '\0')
+    const char* Name;
+    const char* Value; // the value's name in the usage text; nullptr: the option takes none
+    const char* Help;
+    // Applies the option; false, with the reason in the walk, when its value is wrong. value
+    // is nullptr when the option takes one and argv has ended.
+    bool (*Apply)(CArguments& walk, const char* name, const char* value);
+    // Still taken after a bad argument: the questions and the record's file.
+    bool PastErrors;
+};
+
+// A file name value: present and not empty.
+bool TakePath(CArguments& walk, const char* name, const char* value, const char*& path)
+{
+    if (value == nullptr || value[0] == '\0')
     {
-        Diagnose("%s needs a file name", argv[i - 1]);
+        return Refuse(walk, "%s needs a file name", name);
+    }
+    path = value;
+    return true;
+}
+
+bool ApplyVerify(CArguments& walk, const char*, const char*)
+{
+    VerifyMode = ProgramAndVerify;
+    walk.VerifyGiven = true;
+    return true;
+}
+
+bool ApplyVerifyOnly(CArguments& walk, const char*, const char*)
+{
+    VerifyMode = VerifyWithoutProgramming;
+    walk.VerifyGiven = true;
+    return true;
+}
+
+// A trailing -p has no value: that is an invalid port number too.
+bool ApplyPort(CArguments& walk, const char*, const char* value)
+{
+    if (value == nullptr || !ParsePortNumber(value, PortNumber))
+    {
+        walk.ErrorOnConsole = true;
+        return Refuse(walk, "invalid port number");
+    }
+    return true;
+}
+
+bool ApplyStream(CArguments&, const char*, const char*)
+{
+    StreamMode = true;
+    return true;
+}
+
+bool ApplyRead(CArguments& walk, const char* name, const char* value)
+{
+    if (!TakePath(walk, name, value, ReadPath))
+    {
         return false;
     }
-    path = argv[i];
+    walk.Job = &ReadRun;
     return true;
+}
+
+bool ApplySize(CArguments& walk, const char*, const char* value)
+{
+    if (value == nullptr || !ParseReadSize(value, ReadSize))
+    {
+        return Refuse(walk, "invalid read size '%s': give a number of bytes from 1 to %d",
+                      value != nullptr ? value : "", MaxReadSize);
+    }
+    walk.SizeGiven = true;
+    return true;
+}
+
+bool ApplyErase(CArguments& walk, const char*, const char*)
+{
+    walk.Job = &EraseRun;
+    walk.EraseGiven = true;
+    return true;
+}
+
+bool ApplyNoWait(CArguments&, const char*, const char*)
+{
+    NoWait = true;
+    return true;
+}
+
+// The last one given counts; an empty one is a mistake, and past a bad argument ignored.
+bool ApplyResult(CArguments& walk, const char* name, const char* value)
+{
+    return TakePath(walk, name, value, ResultPath);
+}
+
+template <void (*Answer)()> bool AskQuestion(CArguments& walk, const char*, const char*)
+{
+    if (walk.Question == nullptr)
+    {
+        walk.Question = Answer;
+    }
+    return true;
+}
+
+// The table's rows, so that messages can name an option without spelling it again.
+enum EOption
+{
+    OptionVerify,
+    OptionVerifyOnly,
+    OptionPort,
+    OptionStream,
+    OptionRead,
+    OptionSize,
+    OptionErase,
+    OptionNoWait,
+    OptionResult,
+    OptionListPorts,
+    OptionHelp,
+    OptionVersion,
+};
+
+const COption Options[] = {
+    {"-v", nullptr, "program, then read the image back and compare it", ApplyVerify, false},
+    {"-vo", nullptr, "verify only: compare the flash with IMAGE, no erase, no programming",
+     ApplyVerifyOnly, false},
+    {"-p", "N", "use serial port COMN, N from 1 to 250 (default 1)", ApplyPort, false},
+    {"--stream", nullptr, "keep the line busy: send the next block while checking this one",
+     ApplyStream, false},
+    {"--read", "FILE", "read the flash back into the image file FILE (no IMAGE, -v or -vo)",
+     ApplyRead, false},
+    {"--size", "N", "with --read: bytes from address 0, 1 to 131072 (default 131072)", ApplySize,
+     false},
+    {"--erase", nullptr, "erase the chip only (no IMAGE, -v or -vo)", ApplyErase, false},
+    {"--no-wait", nullptr, "no key wait at the end; exit status 0 on success, 1 on failure",
+     ApplyNoWait, false},
+    {"--result", "FILE", "append one JSON line describing the run to FILE", ApplyResult, true},
+    {"--list-ports", nullptr, "list the serial ports and the number to pass to -p, and exit",
+     AskQuestion<PrintPortList>, true},
+    {"--help", nullptr, "print this help and exit", AskQuestion<PrintUsage>, true},
+    {"--version", nullptr, "print the version and exit", AskQuestion<PrintVersion>, true},
+};
+
+const char* Name(EOption option)
+{
+    return Options[option].Name;
+}
+
+// "-p N": the option with the name of its value.
+const char* Spelled(EOption option)
+{
+    static char text[4][32];
+    static int next = 0;
+    char* spelled = text[next++ % 4];
+    const COption& row = Options[option];
+    snprintf(spelled, sizeof text[0], "%s%s%s", row.Name, row.Value != nullptr ? " " : "",
+             row.Value != nullptr ? row.Value : "");
+    return spelled;
+}
+
+const COption* FindOption(const char* argument)
+{
+    for (const COption& option : Options)
+    {
+        if (strcmp(argument, option.Name) == 0)
+        {
+            return &option;
+        }
+    }
+    return nullptr;
+}
+
+void TakeOperand(CArguments& walk, const char* argument)
+{
+    if (walk.FileName == nullptr)
+    {
+        walk.FileName = argument[0] != '\0' ? argument : nullptr;
+    }
+    else if (argument[0] == '-' && walk.IgnoredCount < MaxIgnoredArguments)
+    {
+        walk.Ignored[walk.IgnoredCount++] = argument;
+    }
 }
 
 // --read and --erase work on the flash alone: an image name or -v/-vo beside them is a
 // mistake to point out, not to guess around.
-bool CheckCombination(const char* fileName, bool verifyGiven, bool sizeGiven, bool readGiven,
-                      bool eraseGiven)
+bool CheckCombination(const CArguments& walk)
 {
-    const char* option = readGiven ? "--read" : "--erase";
-    if (readGiven && eraseGiven)
+    const bool readGiven = ReadPath != nullptr;
+    const char* option = Name(readGiven ? OptionRead : OptionErase);
+    if (readGiven && walk.EraseGiven)
     {
-        Diagnose("--read and --erase cannot be combined");
+        Diagnose("%s and %s cannot be combined", Name(OptionRead), Name(OptionErase));
     }
-    else if (sizeGiven && !readGiven)
+    else if (walk.SizeGiven && !readGiven)
     {
-        Diagnose("--size needs --read");
+        Diagnose("%s needs %s", Name(OptionSize), Name(OptionRead));
     }
-    else if ((readGiven || eraseGiven) && verifyGiven)
+    else if ((readGiven || walk.EraseGiven) && walk.VerifyGiven)
     {
-        Diagnose("%s cannot be combined with -v or -vo", option);
+        Diagnose("%s cannot be combined with %s or %s", option, Name(OptionVerify),
+                 Name(OptionVerifyOnly));
     }
-    else if ((readGiven || eraseGiven) && fileName != nullptr)
+    else if ((readGiven || walk.EraseGiven) && walk.FileName != nullptr)
     {
-        Diagnose("%s takes no image file, but '%s' was given", option, fileName);
+        Diagnose("%s takes no image file, but '%s' was given", option, walk.FileName);
     }
     else
     {
@@ -100,22 +264,7 @@ bool CheckCombination(const char* fileName, bool verifyGiven, bool sizeGiven, bo
     return false;
 }
 
-void ResetLongOptions()
-{
-    Operation = OperationDownload;
-    ReadPath = nullptr;
-    ReadSize = MaxReadSize;
-    NoWait = false;
-    StreamMode = false;
-}
-
 } // namespace
-
-bool OptionTakesValue(const char* argument)
-{
-    return strcmp(argument, "-p") == 0 || strcmp(argument, "--read") == 0 ||
-           strcmp(argument, "--size") == 0 || strcmp(argument, "--result") == 0;
-}
 
 bool ParsePortNumber(const char* text, int& port)
 {
@@ -146,109 +295,84 @@ bool ParsePortNumber(const char* text, int& port)
     return value >= MinPortNumber && value <= MaxPortNumber;
 }
 
-bool ParseArguments(int argc, char** argv, const char** fileName)
+void WalkArguments(int argc, char** argv, CArguments& walk)
 {
+    walk = CArguments();
+    VerifyMode = ProgramOnly;
     PortNumber = 1;
-    *fileName = nullptr;
-    ResetLongOptions();
-    bool verifyGiven = false;
-    bool sizeGiven = false;
-    bool eraseGiven = false;
-    const char* resultPath = nullptr;
-    for (int i = 1; i < argc; ++i)
-    {
-        const char* argument = argv[i];
-        if (strcmp(argument, "-vo") == 0)
-        {
-            VerifyMode = VerifyWithoutProgramming;
-            verifyGiven = true;
-        }
-        else if (strcmp(argument, "-v") == 0)
-        {
-            VerifyMode = ProgramAndVerify;
-            verifyGiven = true;
-        }
-        else if (strcmp(argument, "-p") == 0)
-        {
-            // A trailing -p has no value: that is an invalid port number too.
-            ++i;
-            if (i >= argc || !ParsePortNumber(argv[i], PortNumber))
-            {
-                NoteReason("invalid port number");
-                printf("invalid port number\n");
-                return false;
-            }
-        }
-        else if (strcmp(argument, "--read") == 0)
-        {
-            if (!TakePath(argc, argv, i, ReadPath))
-            {
-                return false;
-            }
-            Operation = OperationRead;
-        }
-        else if (strcmp(argument, "--size") == 0)
-        {
-            ++i;
-            if (i >= argc || !ParseReadSize(argv[i], ReadSize))
-            {
-                Diagnose("invalid read size '%s': give a number of bytes from 1 to %d",
-                         i < argc ? argv[i] : "", MaxReadSize);
-                return false;
-            }
-            sizeGiven = true;
-        }
-        else if (strcmp(argument, "--erase") == 0)
-        {
-            Operation = OperationErase;
-            eraseGiven = true;
-        }
-        else if (strcmp(argument, "--no-wait") == 0)
-        {
-            NoWait = true;
-        }
-        else if (strcmp(argument, "--result") == 0)
-        {
-            // Taken by FindResultPath already; here only its value is checked.
-            if (!TakePath(argc, argv, i, resultPath))
-            {
-                return false;
-            }
-        }
-        else if (strcmp(argument, "--stream") == 0)
-        {
-            StreamMode = true;
-        }
-        else if (strcmp(argument, "--help") == 0 || strcmp(argument, "--version") == 0 ||
-                 strcmp(argument, "--list-ports") == 0)
-        {
-            // Answered before the run starts (AnswerQuestion); never an image name.
-        }
-        else if (*fileName == nullptr && argument[0] != '\0')
-        {
-            *fileName = argument;
-        }
-    }
-    return CheckCombination(*fileName, verifyGiven, sizeGiven, ReadPath != nullptr, eraseGiven);
-}
-
-void FindResultPath(int argc, char** argv)
-{
+    StreamMode = false;
+    ReadSize = MaxReadSize;
+    ReadPath = nullptr;
+    NoWait = false;
     ResultPath = nullptr;
     for (int i = 1; i < argc; ++i)
     {
-        if (strcmp(argv[i], "--result") == 0 && i + 1 < argc && argv[i + 1][0] != '\0')
+        const COption* option = FindOption(argv[i]);
+        if (option == nullptr)
         {
-            ResultPath = argv[i + 1];
+            if (!walk.Failed)
+            {
+                TakeOperand(walk, argv[i]);
+            }
+            continue;
         }
-        if (OptionTakesValue(argv[i]))
+        const char* value = nullptr;
+        if (option->Value != nullptr)
         {
             ++i;
+            value = i < argc ? argv[i] : nullptr;
+        }
+        if ((!walk.Failed || option->PastErrors) && !option->Apply(walk, option->Name, value) &&
+            !walk.Failed)
+        {
+            walk.Failed = true;
         }
     }
+    RunMode = walk.Job != nullptr ? walk.Job : &DownloadMode(VerifyMode);
+}
+
+bool AcceptArguments(const CArguments& walk)
+{
+    if (walk.Failed)
+    {
+        if (walk.ErrorOnConsole)
+        {
+            NoteReason(walk.Error);
+            printf("%s\n", walk.Error);
+        }
+        else
+        {
+            Diagnose("%s", walk.Error);
+        }
+        return false;
+    }
+    if (!CheckCombination(walk))
+    {
+        return false;
+    }
+    for (int i = 0; i < walk.IgnoredCount; ++i)
+    {
+        Warn("'%s' after the image name is no option and is ignored", walk.Ignored[i]);
+    }
+    return true;
 }
 
 void PrintUsage()
 {
-    printf("%s", Usage);
+    const char* port = Spelled(OptionPort);
+    printf("Usage: orbelt-dl [%s | %s] [%s] [options] IMAGE\n", Name(OptionVerify),
+           Name(OptionVerifyOnly), port);
+    printf("       orbelt-dl %s [%s] [%s] [options]\n", Spelled(OptionRead), Spelled(OptionSize),
+           port);
+    printf("       orbelt-dl %s [%s] [options]\n", Name(OptionErase), port);
+    printf("Downloads the image file IMAGE into the flash of the Orbelt target board on COMN.\n"
+           "\n");
+    for (int option = 0; option < static_cast<int>(sizeof Options / sizeof Options[0]); ++option)
+    {
+        printf("  %-13s  %s\n", Spelled(static_cast<EOption>(option)), Options[option].Help);
+    }
+    printf(
+        "\n"
+        "On Linux the environment variable ORBELT_COMN names the device of COMN (default\n"
+        "/dev/ttyS(N-1)). Without --no-wait the tool waits for a key and exits with status 1.\n");
 }

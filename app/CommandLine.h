@@ -1,18 +1,41 @@
 #pragma once
 
-// Walks argv into the run settings and *fileName (nullptr when none was given; it points into
-// argv, so a name of any length is kept whole). Prints "invalid port number\n" and returns
-// false at the first bad -p value, without looking at later arguments; a bad value or
-// combination of the long options is one diagnostic line and false.
-bool ParseArguments(int argc, char** argv, const char** fileName);
+#include "target/RunPlan.h"
+
+const int MaxIgnoredArguments = 16;
+
+// What the one walk over argv found. The settings (target/RunPlan.h, app/Settings.h) are
+// written as the walk goes; this holds the rest.
+struct CArguments
+{
+    // The image: the first non-empty argument that is no option. It points into argv, so a
+    // name of any length is kept whole.
+    const char* FileName = nullptr;
+    // --help, --version or --list-ports, the first one given: answered instead of a run.
+    void (*Question)() = nullptr;
+    // --read or --erase, the last one given; nullptr for a download.
+    const CRunMode* Job = nullptr;
+    // A bad argument: nothing after it was applied but the questions and --result, so that a
+    // run that fails on its arguments is recorded too. Error says what was wrong.
+    bool Failed = false;
+    bool ErrorOnConsole = false; // "invalid port number", which standard output tells
+    const char* Error = "";
+    bool VerifyGiven = false;
+    bool SizeGiven = false;
+    bool EraseGiven = false;
+    // Arguments after the image name that look like options but are none: ignored, as
+    // always, but pointed out.
+    const char* Ignored[MaxIgnoredArguments] = {};
+    int IgnoredCount = 0;
+};
+
+// Walks argv[1..argc-1] once and decides RunMode. Prints nothing.
+void WalkArguments(int argc, char** argv, CArguments& arguments);
+// Tells a bad argument or combination (false), and the ignored arguments: after the start-up
+// line, as the run's first words.
+bool AcceptArguments(const CArguments& arguments);
 
 // atoi's reading of text (white space, sign, digits) limited to the valid port range.
 bool ParsePortNumber(const char* text, int& port);
-
-// The options that consume the next argument as their value.
-bool OptionTakesValue(const char* argument);
-
-// Sets ResultPath from the last "--result FILE", looking past whatever the walk would stop at,
-// so that a run that fails on its arguments is recorded too.
-void FindResultPath(int argc, char** argv);
+// The usage text, one line per option of the table.
 void PrintUsage();

@@ -1,10 +1,9 @@
 #include "app/Outcome.h"
 
-#include "app/CommandLine.h"
-#include "app/Diagnostic.h"
 #include "app/RunRecord.h"
 #include "app/Settings.h"
-#include "app/Stop.h"
+#include "base/Diagnostic.h"
+#include "base/Stop.h"
 #include "image/Image.h"
 #include "target/Download.h"
 
@@ -56,22 +55,7 @@ void PrintResultBanner(bool ok)
 
 void PrintVerdict(bool ok)
 {
-    if (!ok)
-    {
-        printf("\nError encountered, press any key to continue");
-    }
-    else if (Operation == OperationRead)
-    {
-        printf("\nFlash saved, press any key to continue");
-    }
-    else if (Operation == OperationErase)
-    {
-        printf("\nChip erased, press any key to continue");
-    }
-    else
-    {
-        printf("\nFirmware upgraded, press any key to continue");
-    }
+    printf("%s", ok ? RunMode->Verdict : "\nError encountered, press any key to continue");
 }
 
 namespace
@@ -80,7 +64,7 @@ namespace
 bool ReadFlashIntoFile()
 {
     RecordImagePath(ReadPath);
-    if (!UntilStopped(RunReadBack))
+    if (!UntilStopped(RunDownload))
     {
         return false;
     }
@@ -109,21 +93,20 @@ bool DownloadImage(const char* fileName)
 
 } // namespace
 
-bool RunFromArguments(int argc, char** argv)
+bool RunFromArguments(const CArguments& arguments)
 {
-    const char* fileName = nullptr;
     EnterStage("Arguments");
-    if (!ParseArguments(argc, argv, &fileName))
+    if (!AcceptArguments(arguments))
     {
         return false;
     }
-    if (Operation == OperationRead)
+    if (RunMode == &ReadRun)
     {
         return ReadFlashIntoFile();
     }
-    if (Operation == OperationErase)
+    if (!RunMode->LoadsImage)
     {
-        return UntilStopped(RunErase);
+        return UntilStopped(RunDownload);
     }
-    return DownloadImage(fileName);
+    return DownloadImage(arguments.FileName);
 }

@@ -1,23 +1,21 @@
 #include "app/Questions.h"
 
-#include "app/CommandLine.h"
-#include "app/Settings.h"
 #include "serial/PortList.h"
+#include "target/RunPlan.h"
 
 #include <cstdio>
-#include <cstring>
 
 namespace
 {
 
 SerialPortEntry Ports[256];
 
+} // namespace
+
 void PrintVersion()
 {
     printf("orbelt-dl %s\n", ORBELT_VERSION);
 }
-
-} // namespace
 
 void PrintPortList()
 {
@@ -40,31 +38,4 @@ void PrintPortList()
         }
         printf("\t%s\t%s\n", port.Device, port.Description);
     }
-}
-
-bool AnswerQuestion(int argc, char** argv)
-{
-    for (int i = 1; i < argc; ++i)
-    {
-        if (OptionTakesValue(argv[i]))
-        {
-            ++i;
-        }
-        else if (strcmp(argv[i], "--help") == 0)
-        {
-            PrintUsage();
-            return true;
-        }
-        else if (strcmp(argv[i], "--version") == 0)
-        {
-            PrintVersion();
-            return true;
-        }
-        else if (strcmp(argv[i], "--list-ports") == 0)
-        {
-            PrintPortList();
-            return true;
-        }
-    }
-    return false;
 }

@@ -1,6 +1,6 @@
 #include "app/RecordFile.h"
 
-#include "image/WindowsErrno.h"
+#include "base/SystemError.h"
 
 #include <cerrno>
 #include <windows.h>

@@ -1,13 +1,14 @@
 #include "app/RunRecord.h"
 
-#include "app/Diagnostic.h"
 #include "app/RecordFile.h"
 #include "app/Settings.h"
-#include "app/Stop.h"
+#include "base/Clock.h"
+#include "base/Diagnostic.h"
+#include "base/Stop.h"
 #include "image/Crc32.h"
 #include "image/Image.h"
 #include "serial/ComPort.h"
-#include "target/Clock.h"
+#include "target/RunPlan.h"
 
 #include <cerrno>
 #include <cstdarg>
@@ -26,7 +27,7 @@ int RecordedLength = 0;
 uint32_t RecordedCrc = 0;
 
 // Paths may be long and grow six-fold when escaped; a line that does not fit is not written.
-char Line[32768];
+char Line[131072];
 size_t LineLength = 0;
 bool LineOverflowed = false;
 
@@ -142,20 +143,6 @@ void AddTimestamp(long long millisecondsSinceEpoch)
         secondOfDay / 3600, secondOfDay / 60 % 60, secondOfDay % 60, milliseconds);
 }
 
-const char* ModeName()
-{
-    if (Operation == OperationRead)
-    {
-        return "read";
-    }
-    if (Operation == OperationErase)
-    {
-        return "erase";
-    }
-    static const char* const Names[] = {"program", "program-verify", "verify"};
-    return Names[VerifyMode];
-}
-
 void FormatLine(bool ok, long long elapsedMs)
 {
     LineLength = 0;
@@ -184,7 +171,7 @@ void FormatLine(bool ok, long long elapsedMs)
     {
         Add(",\"image_length\":null,\"image_crc32\":null");
     }
-    Add(",\"mode\":\"%s\",\"result\":\"%s\",\"failed_stage\":", ModeName(), ok ? "OK" : "NG");
+    Add(",\"mode\":\"%s\",\"result\":\"%s\",\"failed_stage\":", RunMode->Name, ok ? "OK" : "NG");
     AddString(ok ? nullptr : CurrentStage());
     Add(",\"reason\":");
     if (!ok && StopRequested())

@@ -1,23 +1,24 @@
 #include "app/CommandLine.h"
 #include "app/Console.h"
 #include "app/Outcome.h"
-#include "app/Questions.h"
 #include "app/RunRecord.h"
 #include "app/Settings.h"
-#include "app/Stop.h"
+#include "base/Stop.h"
 
 int main(int argc, char** argv)
 {
     KeepRunningWithoutConsole();
     MakeOutputUnbuffered();
-    if (AnswerQuestion(argc, argv))
+    CArguments arguments;
+    WalkArguments(argc, argv, arguments);
+    if (arguments.Question != nullptr)
     {
+        arguments.Question();
         return 0;
     }
-    FindResultPath(argc, argv);
     StartRunRecord();
     StartUp();
-    bool result = RunFromArguments(argc, argv);
+    bool result = RunFromArguments(arguments);
     if (!AppendRunRecord(result))
     {
         result = false;

@@ -1,6 +1,6 @@
 #include "image/Image.h"
 
-#include "app/Diagnostic.h"
+#include "base/Diagnostic.h"
 #include "image/ReplacementFile.h"
 
 #include <cerrno>

@@ -1,6 +1,6 @@
 #include "image/ReplacementFilePlatform.h"
 
-#include "image/WindowsErrno.h"
+#include "base/SystemError.h"
 
 #include <cerrno>
 #include <climits>
@@ -36,27 +36,6 @@ bool SyncFile(int descriptor)
 bool CloseFile(int descriptor)
 {
     return _close(descriptor) == 0;
-}
-
-int ErrnoOfWindowsError(unsigned long error)
-{
-    switch (error)
-    {
-    case ERROR_FILE_NOT_FOUND:
-    case ERROR_PATH_NOT_FOUND:
-        return ENOENT;
-    case ERROR_ACCESS_DENIED:
-    case ERROR_SHARING_VIOLATION:
-    case ERROR_LOCK_VIOLATION:
-        return EACCES;
-    case ERROR_DISK_FULL:
-    case ERROR_HANDLE_DISK_FULL:
-        return ENOSPC;
-    case ERROR_NOT_SAME_DEVICE:
-        return EXDEV;
-    default:
-        return EIO;
-    }
 }
 
 // rename() of the C runtime refuses an existing target.

@@ -1,24 +1,22 @@
 #include "serial/ComPort.h"
 
-#include "serial/DeviceLock.h"
-
-#include "app/Diagnostic.h"
-#include "app/Stop.h"
+#include "base/Clock.h"
+#include "base/Diagnostic.h"
+#include "base/Stop.h"
+#include "serial/DeviceClaim.h"
+#include "serial/DevicePath.h"
 
 #include <algorithm>
 #include <cerrno>
 #include <climits>
-#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
 #include <fcntl.h>
 #include <iterator>
-#include <linux/serial.h>
 #include <poll.h>
 #include <strings.h>
-#include <sys/file.h>
 #include <sys/ioctl.h>
 #include <termios.h>
 #include <unistd.h>
@@ -125,87 +123,21 @@ bool ParseMode(const char* mode, char* port, size_t portSize, LineSettings& line
            ParseStopBits(strtok_r(nullptr, ":, ", &rest), line.TwoStopBits);
 }
 
-// COMn is the device named by ORBELT_COMn, or else /dev/ttyS(n-1). A name that does not fit
-// is refused whole: a cut one could name another device.
+// A name that does not fit is refused whole: a cut one could name another device.
 bool DevicePath(const char* number, char* path, size_t pathSize)
 {
     char* end = nullptr;
     long n = strtol(number, &end, 10);
-    if (end == number || *end != '\0' || n < 1 || n > 9999)
+    if (end == number || *end != '\0' || n < 1 || n > MaxMappedNumber)
     {
         return false;
     }
-    char variable[32];
-    snprintf(variable, sizeof variable, "ORBELT_COM%ld", n);
-    const char* mapped = getenv(variable);
-    if (mapped == nullptr || mapped[0] == '\0')
+    if (!PortDevicePath(n, path, pathSize))
     {
-        snprintf(path, pathSize, "/dev/ttyS%ld", n - 1);
-        return true;
-    }
-    if (strlen(mapped) >= pathSize)
-    {
-        Diagnose("cannot open COM%ld: %s is longer than %zu bytes", n, variable, pathSize - 1);
+        Diagnose("cannot open COM%ld: %s%ld is longer than %zu bytes", n, PortVariablePrefix, n,
+                 pathSize - 1);
         return false;
     }
-    snprintf(path, pathSize, "%s", mapped);
-    return true;
-}
-
-bool Refuse(const char* path, const char* reason)
-{
-    Diagnose("cannot open %s: %s", path, reason);
-    return false;
-}
-
-// What Open changed on a device, undone when the port closes or the process ends (only by the
-// process that opened it, not a forked child). Fd 0 marks a free entry: a port never gets
-// descriptors 0 to 2.
-struct DeviceTraces
-{
-    int Fd;
-    pid_t Owner;
-    bool LowLatencyAdded;
-    char LockPath[LockPathCapacity]; // our UUCP lock file, empty when we hold none
-};
-
-DeviceTraces OpenDevices[4];
-
-DeviceTraces* FindTraces(int fd)
-{
-    DeviceTraces* found =
-        std::find_if(std::begin(OpenDevices), std::end(OpenDevices),
-                     [fd](const DeviceTraces& traces) { return traces.Fd == fd; });
-    return found != std::end(OpenDevices) ? found : nullptr;
-}
-
-bool RefuseLocked(const char* path, long owner, const char* lockPath)
-{
-    char reason[400];
-    snprintf(reason, sizeof reason, "locked by process %ld (%s)", owner, lockPath);
-    return Refuse(path, reason);
-}
-
-// Exclusive use: another process must not interleave bytes with ours on the same line.
-// The flock comes first, so that of two downloaders only one ever gets to the lock file.
-bool TakeExclusive(int fd, const char* path, const char* device, DeviceTraces& traces)
-{
-    if (!isatty(fd))
-    {
-        return Refuse(path, "not a terminal");
-    }
-    if (flock(fd, LOCK_EX | LOCK_NB) != 0)
-    {
-        return Refuse(path, "in use by another program");
-    }
-    char lockPath[LockPathCapacity];
-    long owner = 0;
-    if (!TakeDeviceLock(device, lockPath, sizeof lockPath, owner))
-    {
-        return RefuseLocked(path, owner, lockPath);
-    }
-    snprintf(traces.LockPath, sizeof traces.LockPath, "%s", lockPath);
-    ioctl(fd, TIOCEXCL);
     return true;
 }
 
@@ -236,35 +168,6 @@ void ApplyLineSettings(int fd, const LineSettings& line)
     ioctl(fd, TIOCMBIS, &lines);
 }
 
-// USB adapters otherwise hold every reply back for their latency timer. True when the flag
-// was added, so that closing can put the device back as it was.
-bool RequestLowLatency(int fd)
-{
-    struct serial_struct serial;
-    if (ioctl(fd, TIOCGSERIAL, &serial) != 0 || (serial.flags & ASYNC_LOW_LATENCY) != 0)
-    {
-        return false;
-    }
-    serial.flags |= ASYNC_LOW_LATENCY;
-    return ioctl(fd, TIOCSSERIAL, &serial) == 0;
-}
-
-void UndoTraces(DeviceTraces& traces)
-{
-    ioctl(traces.Fd, TIOCNXCL);
-    struct serial_struct serial;
-    if (traces.LowLatencyAdded && ioctl(traces.Fd, TIOCGSERIAL, &serial) == 0)
-    {
-        serial.flags &= ~ASYNC_LOW_LATENCY;
-        ioctl(traces.Fd, TIOCSSERIAL, &serial);
-    }
-    if (traces.LockPath[0] != '\0')
-    {
-        unlink(traces.LockPath);
-    }
-    traces = DeviceTraces();
-}
-
 // Started with stdin, stdout or stderr closed, the device would get that descriptor: console
 // text would then be sent to the target and the final key read from the line.
 int AboveStandardStreams(int fd)
@@ -293,13 +196,6 @@ long ByteTime(const LineSettings& line)
     return bits * 1000000000L / line.Rate;
 }
 
-long long NowMs()
-{
-    struct timespec now;
-    clock_gettime(CLOCK_MONOTONIC, &now);
-    return now.tv_sec * 1000LL + now.tv_nsec / 1000000;
-}
-
 // Waits for events until deadlineMs; false when the time is up or the device is gone
 // (hang-up or error: an unplugged adapter must not be polled again and again). A read's wait
 // also ends when a stop is requested.
@@ -309,7 +205,7 @@ bool WaitFor(int fd, short events, long long deadlineMs)
     for (;;)
     {
         // One millisecond extra so that a truncated clock never ends the wait early.
-        long long left = deadlineMs - NowMs() + 1;
+        long long left = deadlineMs - ClockMilliseconds() + 1;
         if (left <= 1)
         {
             return false;
@@ -335,7 +231,7 @@ bool WaitFor(int fd, short events, long long deadlineMs)
 // the deadline has passed or a stop is requested.
 bool AwaitLine(long byteNanoseconds, int expected, long long deadlineMs)
 {
-    long long left = deadlineMs - NowMs();
+    long long left = deadlineMs - ClockMilliseconds();
     if (left <= 0 || StopRequested())
     {
         return false;
@@ -348,18 +244,6 @@ bool AwaitLine(long byteNanoseconds, int expected, long long deadlineMs)
 }
 
 } // namespace
-
-// The download never closes its port: the process end does.
-void ReleaseOpenPorts()
-{
-    for (DeviceTraces& traces : OpenDevices)
-    {
-        if (traces.Fd != 0 && traces.Owner == getpid())
-        {
-            UndoTraces(traces);
-        }
-    }
-}
 
 bool CComPort::Open(const char* mode)
 {
@@ -378,35 +262,24 @@ bool CComPort::Open(const char* mode)
     {
         snprintf(device, sizeof device, "%s", path);
     }
-    DeviceTraces* traces = FindTraces(0);
-    if (traces == nullptr)
+    if (!MayClaimDevice(path, device))
     {
-        return Refuse(path, "too many ports open");
-    }
-    char lockPath[LockPathCapacity];
-    long owner = LiveDeviceLock(device, lockPath, sizeof lockPath);
-    if (owner != 0)
-    {
-        return RefuseLocked(path, owner, lockPath);
+        return false;
     }
     int fd = AboveStandardStreams(open(device, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC));
     if (fd < 0)
     {
-        return Refuse(path, strerror(errno));
+        return RefuseDevice(path, strerror(errno));
     }
-    if (!TakeExclusive(fd, path, device, *traces))
+    if (!ClaimDevice(fd, path, device))
     {
         close(fd);
         return false;
     }
-    static bool undoAtExit = atexit(ReleaseOpenPorts) == 0;
-    (void)undoAtExit;
-    traces->Fd = fd;
-    traces->Owner = getpid();
     Handle = fd;
     ByteNanoseconds = ByteTime(line);
     ApplyLineSettings(fd, line);
-    traces->LowLatencyAdded = RequestLowLatency(fd);
+    ClaimLowLatency(fd);
     tcflush(fd, TCIOFLUSH);
     return true;
 }
@@ -418,7 +291,7 @@ int CComPort::Read(void* buffer, int count)
 
 int CComPort::ReadAvailable(void* buffer, int minimum, int maximum)
 {
-    long long deadline = NowMs() + ReadTimeoutMs;
+    long long deadline = ClockMilliseconds() + ReadTimeoutMs;
     int fd = static_cast<int>(Handle);
     char* bytes = static_cast<char*>(buffer);
     int done = 0;
@@ -447,7 +320,7 @@ int CComPort::ReadAvailable(void* buffer, int minimum, int maximum)
 
 int CComPort::Write(const void* buffer, int count)
 {
-    long long deadline = NowMs() + WriteTimeoutMs;
+    long long deadline = ClockMilliseconds() + WriteTimeoutMs;
     const char* bytes = static_cast<const char*>(buffer);
     int done = 0;
     while (done < count)
@@ -499,11 +372,7 @@ bool CComPort::PurgeInput()
 
 bool CComPort::Close()
 {
-    DeviceTraces* traces = Handle > STDERR_FILENO ? FindTraces(static_cast<int>(Handle)) : nullptr;
-    if (traces != nullptr)
-    {
-        UndoTraces(*traces);
-    }
+    ReleaseDevice(static_cast<int>(Handle));
     close(static_cast<int>(Handle));
     Handle = -1;
     return true;

@@ -1,7 +1,8 @@
 #include "serial/ComPort.h"
 
-#include "app/Diagnostic.h"
-#include "app/Stop.h"
+#include "base/Diagnostic.h"
+#include "base/Stop.h"
+#include "base/SystemError.h"
 
 #include <cstdio>
 #include <cstring>
@@ -59,19 +60,9 @@ void ApplyTimeouts(HANDLE port)
     SetCommTimeouts(port, &timeouts);
 }
 
-// The system's reason for the last failure, on one line.
 void DiagnoseOpenFailure(const char* name)
 {
-    DWORD error = GetLastError();
-    char reason[256] = "";
-    FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, error, 0,
-                   reason, sizeof reason, nullptr);
-    reason[strcspn(reason, "\r\n")] = '\0';
-    if (reason[0] == '\0')
-    {
-        snprintf(reason, sizeof reason, "error %lu", static_cast<unsigned long>(error));
-    }
-    Diagnose("cannot open %s: %s", name, reason);
+    Diagnose("cannot open %s: %s", name, strerror(ErrnoOfWindowsError(GetLastError())));
 }
 
 } // namespace

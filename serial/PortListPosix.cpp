@@ -1,5 +1,7 @@
 #include "serial/PortList.h"
 
+#include "serial/DevicePath.h"
+
 #include <cctype>
 #include <climits>
 #include <cstdio>
@@ -13,7 +15,6 @@ namespace
 
 const char* const TtyClass = "/sys/class/tty";
 const char* const DeviceFamilies[] = {"ttyS", "ttyUSB", "ttyACM"};
-const long MaxMappedNumber = 9999;
 
 bool HasPrefix(const char* text, const char* prefix)
 {
@@ -171,32 +172,14 @@ bool DescribeDevice(const char* name, char* text, size_t size)
     return true;
 }
 
-// The device COMn opens: ORBELT_COMn when set and not empty, else /dev/ttyS(n-1), as the port
-// itself resolves it.
-void DeviceOfNumber(long number, char* path, size_t size)
-{
-    char variable[32];
-    snprintf(variable, sizeof variable, "ORBELT_COM%ld", number);
-    const char* mapped = getenv(variable);
-    if (mapped != nullptr && mapped[0] != '\0')
-    {
-        snprintf(path, size, "%s", mapped);
-    }
-    else
-    {
-        snprintf(path, size, "/dev/ttyS%ld", number - 1);
-    }
-}
-
 // n for an ORBELT_COMn=... entry that the port reads (no leading zeros, 1 to 9999), else 0.
 long MappedNumber(const char* entry)
 {
-    const char* prefix = "ORBELT_COM";
-    if (!HasPrefix(entry, prefix))
+    if (!HasPrefix(entry, PortVariablePrefix))
     {
         return 0;
     }
-    const char* digits = entry + strlen(prefix);
+    const char* digits = entry + strlen(PortVariablePrefix);
     char* end = nullptr;
     long number = strtol(digits, &end, 10);
     bool canonical = *digits >= '1' && *digits <= '9' && end != nullptr && *end == '=';
@@ -293,8 +276,9 @@ void AddDriverPorts(CPortTable& table)
         if (sscanf(item->d_name, "ttyS%ld", &number) == 1 && number < MaxMappedNumber)
         {
             char path[PATH_MAX];
-            DeviceOfNumber(number + 1, path, sizeof path);
-            entry->Number = strcmp(path, device) == 0 ? static_cast<int>(number + 1) : 0;
+            bool reached =
+                PortDevicePath(number + 1, path, sizeof path) && strcmp(path, device) == 0;
+            entry->Number = reached ? static_cast<int>(number + 1) : 0;
         }
     }
     closedir(folder);
@@ -322,7 +306,8 @@ void AddMappings(CPortTable& table)
         {
             about = "no such device";
         }
-        snprintf(entry->Description, sizeof entry->Description, "ORBELT_COM%ld", number);
+        snprintf(entry->Description, sizeof entry->Description, "%s%ld", PortVariablePrefix,
+                 number);
         AppendPart(entry->Description, sizeof entry->Description, about);
         if (known != nullptr && (known->Number == 0 || known->Number == number))
         {

@@ -1,147 +1,63 @@
 #include "target/Download.h"
 
-#include "app/Diagnostic.h"
-#include "app/Settings.h"
+#include "base/Clock.h"
+#include "base/Diagnostic.h"
 #include "image/Image.h"
-#include "serial/ComPort.h"
-#include "target/Clock.h"
+#include "target/FlashCommands.h"
+#include "target/Progress.h"
 #include "target/TargetLink.h"
 
-#include <algorithm>
-#include <cstdio>
 #include <cstring>
-#include <iterator>
 
 namespace
 {
 
-struct BusCycle
-{
-    int Address;
-    unsigned char Value;
-};
-
-// AMD-style command sequences, sent one write cycle each.
-const BusCycle ChipEraseCycles[] = {
-    {0x555, 0xAA}, {0x2AA, 0x55}, {0x555, 0x80}, {0x555, 0xAA}, {0x2AA, 0x55}, {0x555, 0x10},
-};
-const BusCycle EnterBypassCycles[] = {{0x555, 0xAA}, {0x2AA, 0x55}, {0x555, 0x20}};
-const BusCycle LeaveBypassCycles[] = {{0x333, 0x90}, {0x333, 0xF0}};
-
-const unsigned char ErasedByte = 0xFF;
-const int LeaveBypassGraceMs = 100;
-
-// Stops at the first cycle that is not acknowledged; the rest are not sent.
-template <size_t Count> bool SendCycles(const BusCycle (&cycles)[Count])
-{
-    return std::all_of(std::begin(cycles), std::end(cycles),
-                       [](const BusCycle& cycle)
-                       { return WriteTargetCycle(cycle.Address, cycle.Value); });
-}
-
-void PrintStageLabel(const char* label)
+void BeginStage(const char* label)
 {
     EnterStage(label);
-    printf("%-20s", label);
+    ShowStage(label);
 }
 
-void PrintProgress(int offset)
+// The one block loop: each block's transaction over the image, the figure drawn before it.
+// With a look-ahead of 1 the frames of the next block go out while the replies of the current
+// one are checked, so that the line never idles; a failure then leaves at most one block sent
+// beyond it.
+bool RunBlocks(const CBlockTransaction& transaction, int lookAhead)
 {
-    printf("\b\b\b\b\b%3d %s", static_cast<int>(offset * 100LL / ImageLength), "%");
-}
-
-void PrintStageDone()
-{
-    printf("\b\b\b\b\b%3d %s\n", 100, "%");
-}
-
-void PrintErrorMarker()
-{
-    printf("\b\b\b\b\b\b Error\n");
-}
-
-// Runs one stage's transaction over the image in blocks, drawing the progress figures.
-bool ForEachBlock(const CBlockTransaction& transaction)
-{
-    for (int offset = 0; offset < ImageLength; offset += BlockSize)
+    const int ahead = lookAhead * BlockSize;
+    for (int offset = 0; offset < ahead && offset < ImageLength; offset += BlockSize)
     {
-        PrintProgress(offset);
-        const unsigned char* data = ImageBuffer + offset;
-        if (!transaction.Send(offset, data, BlockSize) ||
-            !transaction.Receive(offset, data, BlockSize, 0))
+        if (!transaction.Send(offset, ImageBuffer + offset, BlockSize))
         {
             return false;
         }
     }
-    PrintStageDone();
-    return true;
-}
-
-// The same with the frames of the next block already going out while the replies of the
-// current one are checked: the line never idles, and at most one block's replies are queued
-// beyond the ones being checked. A failure leaves at most one block sent beyond it.
-bool StreamBlocks(const CBlockTransaction& transaction)
-{
-    const int blockReplies = BlockSize * transaction.ReplyBytesPerDataByte;
-    if (ImageLength > 0 && !transaction.Send(0, ImageBuffer, BlockSize))
-    {
-        return false;
-    }
     for (int offset = 0; offset < ImageLength; offset += BlockSize)
     {
-        PrintProgress(offset);
-        const int next = offset + BlockSize;
-        const bool more = next < ImageLength;
-        if ((more && !transaction.Send(next, ImageBuffer + next, BlockSize)) ||
-            !transaction.Receive(offset, ImageBuffer + offset, BlockSize, more ? blockReplies : 0))
+        ShowBlock(offset, ImageLength);
+        const int next = offset + ahead;
+        if (next < ImageLength && !transaction.Send(next, ImageBuffer + next, BlockSize))
+        {
+            return false;
+        }
+        int inFlight = 0;
+        for (int later = offset + BlockSize; later <= next && later < ImageLength;
+             later += BlockSize)
+        {
+            inFlight += transaction.ReplyBytes(ImageBuffer + later, BlockSize);
+        }
+        if (!transaction.Receive(offset, ImageBuffer + offset, BlockSize, inFlight))
         {
             return false;
         }
     }
-    PrintStageDone();
+    ShowStageDone();
     return true;
 }
 
 bool RunBlocks(const CBlockTransaction& transaction)
 {
-    return StreamMode ? StreamBlocks(transaction) : ForEachBlock(transaction);
-}
-
-// Draws what the one-second polls would have drawn by the time the polls end, at the poll
-// that would have seen the same: one "+" per poll, then the erasures.
-bool EndErasePolls(int poll, bool erased)
-{
-    for (int mark = 0; mark <= poll; ++mark)
-    {
-        printf("\b \b");
-    }
-    if (!erased)
-    {
-        return false;
-    }
-    printf("\b\b\b Ok\n");
-    return true;
-}
-
-// Polls address 0 until the chip reads erased, drawing a "+" per poll.
-bool AwaitErased()
-{
-    int poll = 0;
-    for (; poll < ErasePollLimit; ++poll)
-    {
-        printf("+");
-        unsigned char value = 0;
-        if (!ReadTargetByte(0, value))
-        {
-            return false;
-        }
-        if (value == ErasedByte)
-        {
-            break;
-        }
-        PauseMilliseconds(ErasePollPauseMs);
-    }
-    return EndErasePolls(poll, poll < ErasePollLimit);
+    return RunBlocks(transaction, StreamMode ? 1 : 0);
 }
 
 void PauseUntil(long long start, long long dueMs)
@@ -153,59 +69,60 @@ void PauseUntil(long long start, long long dueMs)
     }
 }
 
-// The same, asking every 100 ms on a fixed schedule while the console shows the one-second
-// polls: a "+" at each whole second, and at the end the marks and erasures of the one-second
-// poll that would have seen the same outcome. The last poll comes when the last one-second
-// poll would have.
-bool AwaitErasedQuickly()
+// Polls address 0 until the chip reads erased. The console shows a "+" per second of polling
+// and, at the end, what the one-second polls would have shown at the poll that saw the same:
+// the marks taken back and " Ok". The last poll comes when the last one-second poll would.
+bool AwaitErased(const CPollSchedule& schedule)
 {
-    const int pollsPerMark = ErasePollPauseMs / StreamPollPauseMs;
+    const int pollsPerMark = OneSecondPolls.PeriodMs / schedule.PeriodMs;
     const int lastPoll = (ErasePollLimit - 1) * pollsPerMark;
     const long long start = ClockMilliseconds();
     for (int poll = 0; poll <= lastPoll; ++poll)
     {
-        PauseUntil(start, static_cast<long long>(poll) * StreamPollPauseMs);
+        if (schedule.FixedGrid)
+        {
+            PauseUntil(start, static_cast<long long>(poll) * schedule.PeriodMs);
+        }
         const bool onMark = poll % pollsPerMark == 0;
         if (onMark)
         {
-            printf("+");
+            ShowErasePoll();
         }
         unsigned char value = 0;
-        const bool answered = ReadTargetByte(0, value);
+        const bool answered = ReadTargetByte(ErasePollAddress, value);
         if (!answered || value == ErasedByte)
         {
             if (!onMark)
             {
-                printf("+");
+                ShowErasePoll();
             }
-            return answered && EndErasePolls((poll + pollsPerMark - 1) / pollsPerMark, true);
+            if (answered)
+            {
+                ShowEraseEnd((poll + pollsPerMark - 1) / pollsPerMark, true);
+            }
+            return answered;
+        }
+        if (!schedule.FixedGrid)
+        {
+            PauseMilliseconds(schedule.PeriodMs);
         }
     }
-    PauseUntil(start, static_cast<long long>(ErasePollLimit) * ErasePollPauseMs);
-    return EndErasePolls(ErasePollLimit, false);
+    PauseUntil(start, static_cast<long long>(ErasePollLimit) * OneSecondPolls.PeriodMs);
+    ShowEraseEnd(ErasePollLimit, false);
+    return false;
 }
 
-// A chip left in unlock bypass ignores the next run's chip erase until it is power-cycled.
-// Best effort, so that a failing run does not get slower: the replies get a short grace only.
-void LeaveBypassAfterFailure()
+bool EraseAndAwait()
 {
-    // The rest of a failed block's replies (and of the block ahead, when streaming) must not
-    // pass for the answers to the leave cycles.
-    AwaitQuietLine(LeaveBypassGraceMs);
-    TargetPort.PurgeInput();
-    for (const BusCycle& cycle : LeaveBypassCycles)
-    {
-        SendCycleUnacknowledged(cycle.Address, cycle.Value);
-    }
-    AwaitReplies(static_cast<int>(std::size(LeaveBypassCycles)), LeaveBypassGraceMs);
+    BeginStage("Erase");
+    return EraseChip() && AwaitErased(StreamMode ? StreamPolls : OneSecondPolls);
 }
 
 bool ProgramImage()
 {
-    PrintStageLabel("Program");
+    BeginStage("Program");
     // Once the first cycle is out the chip may be in bypass mode, even if no reply came.
-    if (SendCycles(EnterBypassCycles) && RunBlocks(ProgramTransaction) &&
-        SendCycles(LeaveBypassCycles))
+    if (SendSequence(EnterBypass) && RunBlocks(ProgramTransaction) && SendSequence(LeaveBypass))
     {
         return true;
     }
@@ -213,114 +130,51 @@ bool ProgramImage()
     return false;
 }
 
-bool EraseAndAwait()
+bool VerifyImage()
 {
-    PrintStageLabel("Erase");
-    return EraseChip() && (StreamMode ? AwaitErasedQuickly() : AwaitErased());
+    BeginStage("Verify");
+    return RunBlocks(VerifyTransaction);
 }
 
-bool EraseAndProgram()
+// The image buffer holds the flash from address 0, erased bytes past what is read.
+bool ReadImage()
 {
-    if (!EraseAndAwait() || !ProgramImage())
-    {
-        return false;
-    }
-    if (VerifyMode == ProgramAndVerify)
-    {
-        PrintStageLabel("Verify");
-        return RunBlocks(VerifyTransaction);
-    }
-    return true;
-}
-
-void PrintElapsed(long start)
-{
-    int elapsed = static_cast<int>(ClockSeconds() - start);
-    printf("Time  %d:%02d\n", elapsed / 60, elapsed % 60);
-}
-
-bool OpenTargetPort()
-{
-    EnterStage("Port");
-    char mode[40];
-    snprintf(mode, sizeof mode, "COM%d:115200,e,8,1", PortNumber);
-    if (!TargetPort.Open(mode))
-    {
-        printf("Can't open COM%d\n", PortNumber);
-        return false;
-    }
-    return true;
-}
-
-// The shape every stage run shares once the port is open: the Error line on failure, then
-// the time line.
-bool RunTimedStages(long start, bool (*stages)())
-{
-    bool succeeded = stages();
-    if (!succeeded)
-    {
-        PrintErrorMarker();
-    }
-    PrintElapsed(start);
-    return succeeded;
-}
-
-// The image buffer holds the flash from address 0: a block's replies go to its place there.
-bool ReceiveIntoImage(int address, const unsigned char* /*block*/, int length, int bytesInFlight)
-{
-    return ReceiveReadReplies(address, ImageBuffer + address, length, bytesInFlight);
-}
-
-const CBlockTransaction ReadBackTransaction = {SendReadFrames, ReceiveIntoImage, 1};
-
-bool ReadImageBack()
-{
-    PrintStageLabel("Read");
+    memset(ImageBuffer, ErasedByte, sizeof ImageBuffer);
+    ImageLength = ReadSize;
+    BeginStage("Read");
     return RunBlocks(ReadBackTransaction);
 }
 
 } // namespace
 
-bool EraseChip()
+bool RunStage(EStage stage)
 {
-    return SendCycles(ChipEraseCycles);
-}
-
-bool VerifyOnly()
-{
-    PrintStageLabel("Verify");
-    if (!RunBlocks(VerifyTransaction))
+    switch (stage)
     {
-        PrintErrorMarker();
-        return false;
+    case StageErase:
+        return EraseAndAwait();
+    case StageProgram:
+        return ProgramImage();
+    case StageVerify:
+        return VerifyImage();
+    case StageRead:
+        return ReadImage();
     }
-    return true;
+    return false;
 }
 
 bool RunDownload()
 {
     long start = ClockSeconds();
-    if (!OpenTargetPort())
-    {
-        return false;
-    }
-    if (VerifyMode == VerifyWithoutProgramming)
-    {
-        return VerifyOnly();
-    }
-    return RunTimedStages(start, EraseAndProgram);
+    return OpenTargetPort() && RunStages(*RunMode, start);
 }
 
-bool RunReadBack()
+bool VerifyOnly()
 {
-    long start = ClockSeconds();
-    memset(ImageBuffer, ErasedByte, sizeof ImageBuffer);
-    ImageLength = ReadSize;
-    return OpenTargetPort() && RunTimedStages(start, ReadImageBack);
+    return RunStages(VerifyRun, ClockSeconds());
 }
 
-bool RunErase()
+bool EraseChip()
 {
-    long start = ClockSeconds();
-    return OpenTargetPort() && RunTimedStages(start, EraseAndAwait);
+    return SendSequence(ChipErase);
 }

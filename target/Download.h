@@ -1,17 +1,27 @@
 #pragma once
 
+#include "target/RunPlan.h"
+
 const int BlockSize = 64;
 const int ErasePollLimit = 35;
-const int ErasePollPauseMs = 1000;
-const int StreamPollPauseMs = 100;
 
-// Opens TargetPort, then erases, programs and (with VerifyMode 1) verifies the image, or
-// only verifies it (VerifyMode 2). Returns true when every stage succeeded.
+// How the erase poll asks: every PeriodMs, the pause after each answer (drifting with the
+// replies) or on a fixed grid from the first poll. The console shows the one-second polls
+// either way.
+struct CPollSchedule
+{
+    int PeriodMs;
+    bool FixedGrid;
+};
+
+const CPollSchedule OneSecondPolls = {1000, false};
+const CPollSchedule StreamPolls = {100, true};
+
+// Opens TargetPort and runs the stages of RunMode: erase, program and (with -v) verify the
+// image, verify it only, read the flash into the image buffer, or erase the chip. Returns true
+// when every stage succeeded.
 bool RunDownload();
-// Reads the first ReadSize bytes of the flash into ImageBuffer (ImageLength = ReadSize) under
-// the stage label "Read"; the caller saves them.
-bool RunReadBack();
-// Erases the chip and waits for it as a download does, then prints the time line.
-bool RunErase();
+// One stage under its label on the open port.
+bool RunStage(EStage stage);
 bool VerifyOnly();
 bool EraseChip();

@@ -1,12 +1,13 @@
 #include "target/TargetLink.h"
 
-#include "app/Diagnostic.h"
-#include "app/Stop.h"
+#include "base/Clock.h"
+#include "base/Diagnostic.h"
+#include "base/Stop.h"
+#include "image/Image.h"
 #include "serial/ComPort.h"
-#include "target/Clock.h"
+#include "target/Progress.h"
 
 #include <algorithm>
-#include <cstdio>
 #include <cstring>
 
 unsigned char VerifyBuffer[VerifyBufferSize];
@@ -14,15 +15,13 @@ unsigned char VerifyBuffer[VerifyBufferSize];
 namespace
 {
 
-// The write cycle that arms an unlock-bypass program, sent before every program frame.
-const int BypassProgramAddress = 0x333;
-const unsigned char BypassProgramCommand = 0xA0;
 const int ProgramReplyLength = 3;
 // Frames still queued when a run ends early: a whole block goes out in about 60 ms.
 const int DrainLimitMs = 500;
 // Replies still on their way arrive at least this often: behind a USB adapter the last partial
 // packet waits for its latency timer (16 ms by default).
 const int QuietLineMs = 20;
+const int LeaveBypassGraceMs = 100;
 
 void SendFrame(TargetCommand command, int address, unsigned char data)
 {
@@ -60,7 +59,7 @@ void WarnOfSurplus(const char* warning, int bytesInFlight = 0)
 {
     if (TargetPort.QueryStatus(0) > static_cast<uint32_t>(bytesInFlight))
     {
-        printf("%s", warning);
+        ShowMessage(warning);
     }
 }
 
@@ -88,7 +87,7 @@ bool SendProgramFrames(int address, const unsigned char* data, int length)
     unsigned char* frame = BlockFrames;
     for (int i = 0; i < length; ++i)
     {
-        frame = PutFrame(frame, CommandWriteCycle, BypassProgramAddress, BypassProgramCommand);
+        frame = PutFrame(frame, CommandWriteCycle, BypassProgram.Address, BypassProgram.Value);
         frame = PutFrame(frame, CommandProgram, address + i, data[i]);
     }
     TargetPort.Write(BlockFrames, length * 2 * FrameLength);
@@ -118,7 +117,7 @@ bool ReceiveProgramReplies(int address, const unsigned char* data, int length, i
         const unsigned char readBack = ProgramReplies[end - 1];
         if (readBack != data[i])
         {
-            printf("Program Error\n");
+            ShowMessage("Program Error\n");
             Diagnose("program error at 0x%06X: wrote 0x%02X, read back 0x%02X", address + i,
                      data[i], readBack);
             return false;
@@ -126,6 +125,31 @@ bool ReceiveProgramReplies(int address, const unsigned char* data, int length, i
     }
     WarnOfSurplus("Prog More\n", bytesInFlight);
     return true;
+}
+
+int ProgramReplyBytes(const unsigned char* /*data*/, int length)
+{
+    return length * ProgramReplyLength;
+}
+
+bool SendReadFrames(int address, const unsigned char* /*data*/, int length)
+{
+    if (length < 0 || length > VerifyBufferSize || !MayStartFrame())
+    {
+        return false;
+    }
+    unsigned char* frame = BlockFrames;
+    for (int i = 0; i < length; ++i)
+    {
+        frame = PutFrame(frame, CommandRead, address + i, 0x00);
+    }
+    TargetPort.Write(BlockFrames, length * FrameLength);
+    return true;
+}
+
+int ReadReplyBytes(const unsigned char* /*data*/, int length)
+{
+    return length;
 }
 
 // A block's read replies, length bytes into into.
@@ -159,32 +183,57 @@ bool ReceiveVerifyReplies(int address, const unsigned char* expected, int length
     return true;
 }
 
-} // namespace
-
-bool SendReadFrames(int address, const unsigned char* /*data*/, int length)
+// The image buffer holds the flash from address 0: a block's replies go to its place there.
+bool ReceiveIntoImage(int address, const unsigned char* /*data*/, int length, int bytesInFlight)
 {
-    if (length < 0 || length > VerifyBufferSize || !MayStartFrame())
-    {
-        return false;
-    }
-    unsigned char* frame = BlockFrames;
-    for (int i = 0; i < length; ++i)
-    {
-        frame = PutFrame(frame, CommandRead, address + i, 0x00);
-    }
-    TargetPort.Write(BlockFrames, length * FrameLength);
-    return true;
-}
-
-bool ReceiveReadReplies(int address, unsigned char* into, int length, int bytesInFlight)
-{
-    if (length < 0 || !ReceiveReadBytes(address, into, length))
+    if (length < 0 || address < 0 || address + length > ImageCapacity ||
+        !ReceiveReadBytes(address, ImageBuffer + address, length))
     {
         return false;
     }
     WarnOfSurplus("Read More \n", bytesInFlight);
     return true;
 }
+
+void DrainOutput(long long untilMs)
+{
+    while (TargetPort.QueryStatus(1) != 0 && ClockMilliseconds() < untilMs)
+    {
+        PauseMilliseconds(1);
+    }
+}
+
+// Lets the frames sent go out, then waits at most graceMs until no more replies arrive, so
+// that what is sent next meets none of them.
+void AwaitQuietLine(int graceMs)
+{
+    DrainOutput(ClockMilliseconds() + DrainLimitMs);
+    long long end = ClockMilliseconds() + graceMs;
+    uint32_t queued = TargetPort.QueryStatus(0);
+    while (ClockMilliseconds() < end)
+    {
+        PauseMilliseconds(QuietLineMs);
+        uint32_t now = TargetPort.QueryStatus(0);
+        if (now == queued)
+        {
+            return;
+        }
+        queued = now;
+    }
+}
+
+// Lets the frames sent go out, then waits at most graceMs until count reply bytes are queued.
+void AwaitReplies(int count, int graceMs)
+{
+    DrainOutput(ClockMilliseconds() + DrainLimitMs);
+    long long end = ClockMilliseconds() + graceMs;
+    while (TargetPort.QueryStatus(0) < static_cast<uint32_t>(count) && ClockMilliseconds() < end)
+    {
+        PauseMilliseconds(1);
+    }
+}
+
+} // namespace
 
 TargetFrame MakeTargetFrame(TargetCommand command, int address, unsigned char data)
 {
@@ -247,50 +296,31 @@ bool VerifyBlock(int address, const unsigned char* expected, int length)
 }
 
 const CBlockTransaction ProgramTransaction = {SendProgramFrames, ReceiveProgramReplies,
-                                              ProgramReplyLength};
-const CBlockTransaction VerifyTransaction = {SendReadFrames, ReceiveVerifyReplies, 1};
+                                              ProgramReplyBytes};
+const CBlockTransaction VerifyTransaction = {SendReadFrames, ReceiveVerifyReplies, ReadReplyBytes};
+const CBlockTransaction ReadBackTransaction = {SendReadFrames, ReceiveIntoImage, ReadReplyBytes};
 
-void SendCycleUnacknowledged(int address, unsigned char value)
+bool SendSequence(const CCommandSequence& sequence)
 {
-    SendFrame(CommandWriteCycle, address, value);
-}
-
-namespace
-{
-
-void DrainOutput(long long untilMs)
-{
-    while (TargetPort.QueryStatus(1) != 0 && ClockMilliseconds() < untilMs)
+    for (int i = 0; i < sequence.Count; ++i)
     {
-        PauseMilliseconds(1);
-    }
-}
-
-} // namespace
-
-void AwaitQuietLine(int graceMs)
-{
-    DrainOutput(ClockMilliseconds() + DrainLimitMs);
-    long long end = ClockMilliseconds() + graceMs;
-    uint32_t queued = TargetPort.QueryStatus(0);
-    while (ClockMilliseconds() < end)
-    {
-        PauseMilliseconds(QuietLineMs);
-        uint32_t now = TargetPort.QueryStatus(0);
-        if (now == queued)
+        if (!WriteTargetCycle(sequence.Cycles[i].Address, sequence.Cycles[i].Value))
         {
-            return;
+            return false;
         }
-        queued = now;
     }
+    return true;
 }
 
-void AwaitReplies(int count, int graceMs)
+void LeaveBypassAfterFailure()
 {
-    DrainOutput(ClockMilliseconds() + DrainLimitMs);
-    long long end = ClockMilliseconds() + graceMs;
-    while (TargetPort.QueryStatus(0) < static_cast<uint32_t>(count) && ClockMilliseconds() < end)
+    // The rest of a failed block's replies (and of the block ahead, when streaming) must not
+    // pass for the answers to the leave cycles.
+    AwaitQuietLine(LeaveBypassGraceMs);
+    TargetPort.PurgeInput();
+    for (int i = 0; i < LeaveBypass.Count; ++i)
     {
-        PauseMilliseconds(1);
+        SendFrame(CommandWriteCycle, LeaveBypass.Cycles[i].Address, LeaveBypass.Cycles[i].Value);
     }
+    AwaitReplies(LeaveBypass.Count, LeaveBypassGraceMs);
 }

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "target/FlashCommands.h"
+
 // Host side of the target's byte protocol: 5-byte frames, one flash bus operation each.
 enum TargetCommand : unsigned char
 {
@@ -22,11 +24,6 @@ bool ReadTargetByte(int address, unsigned char& value);
 bool WriteTargetCycle(int address, unsigned char value);
 bool ProgramBlock(int address, const unsigned char* data, int length);
 bool VerifyBlock(int address, const unsigned char* expected, int length);
-// A read-back of length bytes from address onward in two halves, for a block loop (see
-// CBlockTransaction): the read frames (data is not used), then the replies stored into into.
-bool SendReadFrames(int address, const unsigned char* data, int length);
-bool ReceiveReadReplies(int address, unsigned char* into, int length, int bytesInFlight);
-
 // A block transaction in its two halves, so that a stream of blocks can send the frames of the
 // next block before the replies of the current one are checked. Send hands all frames of the
 // block to the port in one write; Receive takes the replies in and checks them. bytesInFlight
@@ -36,17 +33,19 @@ struct CBlockTransaction
 {
     bool (*Send)(int address, const unsigned char* data, int length);
     bool (*Receive)(int address, const unsigned char* data, int length, int bytesInFlight);
-    int ReplyBytesPerDataByte;
+    // The reply bytes that the frames of a block of data bring.
+    int (*ReplyBytes)(const unsigned char* data, int length);
 };
 
 extern const CBlockTransaction ProgramTransaction;
 extern const CBlockTransaction VerifyTransaction;
+// Reads the flash into the image buffer at the block's own address (data is not used).
+extern const CBlockTransaction ReadBackTransaction;
 
-// For a run that ended early: a write cycle sent whatever a stop request says, its
-// acknowledgement not read.
-void SendCycleUnacknowledged(int address, unsigned char value);
-// Lets the frames sent go out, then waits at most graceMs until no more replies arrive, so
-// that what is sent next meets none of them.
-void AwaitQuietLine(int graceMs);
-// Lets the frames sent go out, then waits at most graceMs until count reply bytes are queued.
-void AwaitReplies(int count, int graceMs);
+// Sends the write cycles of a command sequence in order; false at the first that is not
+// acknowledged, the rest not sent.
+bool SendSequence(const CCommandSequence& sequence);
+// A program stage that ends early may leave the chip in unlock bypass, where it ignores the
+// next run's chip erase until power-cycled: the leave cycles go out whatever a stop request
+// says. Best effort, so that a failing run does not get slower: the replies get a short grace.
+void LeaveBypassAfterFailure();

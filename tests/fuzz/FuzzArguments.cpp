@@ -1,6 +1,7 @@
 // The argument walk over any argv: argument texts are the fuzz input split at NUL bytes.
 #include "app/CommandLine.h"
 #include "app/Settings.h"
+#include "target/RunPlan.h"
 #include "tests/fuzz/FuzzCheck.h"
 
 #include <cctype>
@@ -93,7 +94,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 
     // What the walk must find, worked out independently.
     bool expectedResult = true;
-    int expectedMode = VerifyMode;
+    int expectedMode = ProgramOnly;
     bool expectedStream = false;
     int expectedPort = 1;
     const char* expectedFile = nullptr;
@@ -141,11 +142,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         }
     }
 
-    const char* fileName = "unset";
-    bool result = ParseArguments(argc, argv.data(), &fileName);
+    CArguments walk;
+    WalkArguments(argc, argv.data(), walk);
+    const bool result = !walk.Failed;
+    const char* fileName = walk.FileName;
     FUZZ_CHECK(VerifyMode >= 0 && VerifyMode <= 2);
     FUZZ_CHECK(ReadSize >= 1 && ReadSize <= MaxReadSize);
-    FUZZ_CHECK(!result || Operation == OperationDownload || fileName == nullptr);
+    FUZZ_CHECK(RunMode != nullptr);
+    FUZZ_CHECK(!result || walk.Job == nullptr || RunMode == walk.Job);
     if (longOption)
     {
         FUZZ_CHECK(!result || PortNumber >= MinPortNumber && PortNumber <= MaxPortNumber);

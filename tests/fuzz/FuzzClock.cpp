@@ -1,5 +1,5 @@
 // No real waiting under the fuzzer: a pause only moves the clock on.
-#include "target/Clock.h"
+#include "base/Clock.h"
 
 namespace
 {

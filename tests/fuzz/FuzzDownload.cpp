@@ -1,8 +1,8 @@
 // The whole download against arbitrary replies, in every verify mode, checked against a
 // model of the exchange the board expects.
-#include "app/Settings.h"
 #include "image/Image.h"
 #include "target/Download.h"
+#include "target/RunPlan.h"
 #include "target/TargetLink.h"
 #include "tests/fuzz/FuzzCheck.h"
 #include "tests/fuzz/FuzzPort.h"
@@ -184,6 +184,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     std::vector<uint8_t> replies = input.ConsumeRemainingBytes<uint8_t>();
 
     VerifyMode = mode;
+    RunMode = &DownloadMode(mode);
     ResetFuzzPort(replies.data(), replies.size(), opens);
     bool result = RunDownload();
 

@@ -2,8 +2,8 @@
 // the port opens the device side through ORBELT_COM<n>.
 #include "serial/ComPort.h"
 
-#include "app/Diagnostic.h"
-#include "app/Stop.h"
+#include "base/Diagnostic.h"
+#include "base/Stop.h"
 #include "tests/support/Process.h"
 
 #include <gtest/gtest.h>

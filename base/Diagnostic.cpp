@@ -1,4 +1,4 @@
-#include "app/Diagnostic.h"
+#include "base/Diagnostic.h"
 
 #include <cstdarg>
 #include <cstdio>
@@ -6,7 +6,11 @@
 namespace
 {
 
-char LastLine[256];
+// Room for two paths of any length a file system allows and the words around them: a long
+// path must never cost a line its reason.
+char LastLine[16384];
+char WarningLine[sizeof LastLine];
+const char* Stage = "Arguments";
 
 } // namespace
 
@@ -19,6 +23,15 @@ void Diagnose(const char* format, ...)
     fprintf(stderr, "orbelt-dl: %s\n", LastLine);
 }
 
+void Warn(const char* format, ...)
+{
+    va_list arguments;
+    va_start(arguments, format);
+    vsnprintf(WarningLine, sizeof WarningLine, format, arguments);
+    va_end(arguments);
+    fprintf(stderr, "orbelt-dl: %s\n", WarningLine);
+}
+
 void NoteReason(const char* text)
 {
     snprintf(LastLine, sizeof LastLine, "%s", text);
@@ -28,13 +41,6 @@ const char* LastDiagnostic()
 {
     return LastLine;
 }
-
-namespace
-{
-
-const char* Stage = "Arguments";
-
-} // namespace
 
 void EnterStage(const char* stage)
 {

@@ -1,6 +1,6 @@
-#include "target/Clock.h"
+#include "base/Clock.h"
 
-#include "app/Stop.h"
+#include "base/Stop.h"
 
 #include <cerrno>
 #include <ctime>

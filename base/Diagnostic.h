@@ -9,6 +9,14 @@ void Diagnose(const char* format, ...)
 #endif
     ;
 
+// A line on standard error that points something out without being why a run failed: it is
+// not kept for the record.
+void Warn(const char* format, ...)
+#if defined(__GNUC__)
+    __attribute__((format(printf, 1, 2)))
+#endif
+    ;
+
 // A failure that standard output already states in full: kept as the reason for the run's
 // record, not repeated on standard error.
 void NoteReason(const char* text);

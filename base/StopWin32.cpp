@@ -1,4 +1,4 @@
-#include "app/Stop.h"
+#include "base/Stop.h"
 
 #include <csignal>
 #include <windows.h>

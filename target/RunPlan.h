@@ -1,0 +1,52 @@
+#pragma once
+
+// The run settings, written by the argument walk before the run starts and only read after
+// it, and the table of what each mode of running does.
+
+extern int VerifyMode;  // 0: program only, 1: program then verify (-v), 2: verify only (-vo)
+extern int PortNumber;  // COMn, 1 to 250
+extern bool StreamMode; // --stream: the next block goes out while this one is checked
+extern int ReadSize;    // --read: bytes from address 0
+
+const int ProgramOnly = 0;
+const int ProgramAndVerify = 1;
+const int VerifyWithoutProgramming = 2;
+
+const int MinPortNumber = 1;
+const int MaxPortNumber = 250;
+const int MaxReadSize = 0x20000; // the whole flash, as much as an image can hold
+
+enum EStage
+{
+    StageErase,   // the chip erase and its poll
+    StageProgram, // the image in unlock-bypass mode
+    StageVerify,  // the flash compared with the image
+    StageRead,    // the flash read into the image buffer
+};
+
+struct CRunMode
+{
+    const char* Name;    // as the run record names it
+    const char* Verdict; // the last line of a run that succeeded
+    EStage Stages[3];
+    int StageCount;
+    bool ShowsTime; // the time line follows the stages
+    bool LoadsImage;
+};
+
+extern const CRunMode ProgramRun;
+extern const CRunMode ProgramVerifyRun;
+extern const CRunMode VerifyRun;
+extern const CRunMode ReadRun;
+extern const CRunMode EraseRun;
+
+// The mode of this run, decided once after the argument walk.
+extern const CRunMode* RunMode;
+// The download's mode for a VerifyMode value.
+const CRunMode& DownloadMode(int verifyMode);
+
+// Opens TargetPort for COM<PortNumber>, or prints "Can't open COMn".
+bool OpenTargetPort();
+// The stages of mode on the open port, the Error marker after the first that fails, then the
+// time line since start (ClockSeconds) when the mode shows one. True when every stage succeeded.
+bool RunStages(const CRunMode& mode, long start);

@@ -1,0 +1,40 @@
+// The host's clock in the unit tests: a pause only moves it on.
+#include "base/Clock.h"
+#include "tests/unit/BoardPort.h"
+
+namespace
+{
+
+long long NowMs = 0;
+
+} // namespace
+
+void ResetFakeClock()
+{
+    NowMs = 0;
+}
+
+long long FakeClockMilliseconds()
+{
+    return NowMs;
+}
+
+void PauseMilliseconds(int milliseconds)
+{
+    NowMs += milliseconds;
+}
+
+long ClockSeconds()
+{
+    return static_cast<long>(NowMs / 1000);
+}
+
+long long ClockMilliseconds()
+{
+    return NowMs;
+}
+
+long long WallClockMilliseconds()
+{
+    return NowMs;
+}

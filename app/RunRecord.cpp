@@ -2,6 +2,7 @@
 
 #include "app/RecordFile.h"
 #include "app/Settings.h"
+#include "app/Timestamp.h"
 #include "base/Clock.h"
 #include "base/Diagnostic.h"
 #include "base/Stop.h"
@@ -123,32 +124,14 @@ void AddString(const char* text)
     Add("\"");
 }
 
-// ISO 8601 in UTC with milliseconds, from the days-from-civil inverse (proleptic Gregorian).
-void AddTimestamp(long long millisecondsSinceEpoch)
-{
-    long long seconds = millisecondsSinceEpoch / 1000;
-    int milliseconds = static_cast<int>(millisecondsSinceEpoch % 1000);
-    long long days = seconds / 86400;
-    int secondOfDay = static_cast<int>(seconds % 86400);
-    days += 719468;
-    long long era = days / 146097;
-    long long dayOfEra = days - era * 146097;
-    long long yearOfEra = (dayOfEra - dayOfEra / 1460 + dayOfEra / 36524 - dayOfEra / 146096) / 365;
-    long long dayOfYear = dayOfEra - (365 * yearOfEra + yearOfEra / 4 - yearOfEra / 100);
-    long long shiftedMonth = (5 * dayOfYear + 2) / 153;
-    int day = static_cast<int>(dayOfYear - (153 * shiftedMonth + 2) / 5 + 1);
-    int month = static_cast<int>(shiftedMonth < 10 ? shiftedMonth + 3 : shiftedMonth - 9);
-    long long year = yearOfEra + era * 400 + (month <= 2 ? 1 : 0);
-    Add("\"%04d-%02d-%02dT%02d:%02d:%02d.%03dZ\"", static_cast<int>(year), month, day,
-        secondOfDay / 3600, secondOfDay / 60 % 60, secondOfDay % 60, milliseconds);
-}
-
 void FormatLine(bool ok, long long elapsedMs)
 {
     LineLength = 0;
     LineOverflowed = false;
     Add("{\"start\":");
-    AddTimestamp(StartWallMs);
+    char start[40];
+    FormatTimestamp(StartWallMs, start, sizeof start);
+    Add("\"%s\"", start);
     Add(",\"version\":\"%s\",\"port\":", ORBELT_VERSION);
     if (PortNumber >= MinPortNumber && PortNumber <= MaxPortNumber)
     {

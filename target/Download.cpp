@@ -3,10 +3,12 @@
 #include "base/Clock.h"
 #include "base/Diagnostic.h"
 #include "image/Image.h"
+#include "serial/ComPort.h"
 #include "target/FlashCommands.h"
 #include "target/Progress.h"
 #include "target/TargetLink.h"
 
+#include <cstdio>
 #include <cstring>
 
 namespace
@@ -159,8 +161,41 @@ bool RunStage(EStage stage)
         return VerifyImage();
     case StageRead:
         return ReadImage();
+    case NoStage:
+        break;
     }
     return false;
+}
+
+bool OpenTargetPort()
+{
+    EnterStage("Port");
+    char mode[40];
+    snprintf(mode, sizeof mode, "COM%d:115200,e,8,1", PortNumber);
+    if (!TargetPort.Open(mode))
+    {
+        ShowPortFailure(PortNumber);
+        return false;
+    }
+    return true;
+}
+
+bool RunStages(const CRunMode& mode, long start)
+{
+    bool succeeded = true;
+    for (int i = 0; i < 3 && mode.Stages[i] != NoStage && succeeded; ++i)
+    {
+        succeeded = RunStage(mode.Stages[i]);
+    }
+    if (!succeeded)
+    {
+        ShowStageFailed();
+    }
+    if (mode.ShowsTime)
+    {
+        ShowElapsed(ClockSeconds() - start);
+    }
+    return succeeded;
 }
 
 bool RunDownload()

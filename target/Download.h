@@ -21,6 +21,11 @@ const CPollSchedule StreamPolls = {100, true};
 // image, verify it only, read the flash into the image buffer, or erase the chip. Returns true
 // when every stage succeeded.
 bool RunDownload();
+// Opens TargetPort for COM<PortNumber>, or prints "Can't open COMn".
+bool OpenTargetPort();
+// The stages of mode on the open port, the Error marker after the first that fails, then the
+// time line since start (ClockSeconds) when the mode shows one. True when every stage succeeded.
+bool RunStages(const CRunMode& mode, long start);
 // One stage under its label on the open port.
 bool RunStage(EStage stage);
 bool VerifyOnly();

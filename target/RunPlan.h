@@ -18,6 +18,7 @@ const int MaxReadSize = 0x20000; // the whole flash, as much as an image can hol
 
 enum EStage
 {
+    NoStage,      // the end of a shorter list of stages
     StageErase,   // the chip erase and its poll
     StageProgram, // the image in unlock-bypass mode
     StageVerify,  // the flash compared with the image
@@ -29,7 +30,6 @@ struct CRunMode
     const char* Name;    // as the run record names it
     const char* Verdict; // the last line of a run that succeeded
     EStage Stages[3];
-    int StageCount;
     bool ShowsTime; // the time line follows the stages
     bool LoadsImage;
 };
@@ -44,9 +44,3 @@ extern const CRunMode EraseRun;
 extern const CRunMode* RunMode;
 // The download's mode for a VerifyMode value.
 const CRunMode& DownloadMode(int verifyMode);
-
-// Opens TargetPort for COM<PortNumber>, or prints "Can't open COMn".
-bool OpenTargetPort();
-// The stages of mode on the open port, the Error marker after the first that fails, then the
-// time line since start (ClockSeconds) when the mode shows one. True when every stage succeeded.
-bool RunStages(const CRunMode& mode, long start);

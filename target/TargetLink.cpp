@@ -8,6 +8,7 @@
 #include "target/Progress.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
 
 unsigned char VerifyBuffer[VerifyBufferSize];
@@ -94,6 +95,45 @@ bool SendProgramFrames(int address, const unsigned char* data, int length)
     return true;
 }
 
+// How far the replies have slipped when the read-back byte of pair i (at at) is wrong: a reply
+// short or surplus puts the bytes written at other places. The next pair tells, where its
+// replies are in: it is off too, and its byte sits at the same shift. 0 when the replies are not
+// visibly out of step (a weak cell, say).
+int ReplyShift(const unsigned char* data, int i, int length, int at, int received)
+{
+    const int shifts[] = {-1, 1, -2, 2};
+    const int next = at + ProgramReplyLength;
+    const bool nextIn = i + 1 < length && next + 2 < received;
+    for (int shift : shifts)
+    {
+        const bool seen = nextIn ? ProgramReplies[next] != data[i + 1] &&
+                                       ProgramReplies[next + shift] == data[i + 1]
+                                 : at + shift > at - ProgramReplyLength && at + shift < received &&
+                                       ProgramReplies[at + shift] == data[i];
+        if (seen)
+        {
+            return shift;
+        }
+    }
+    return 0;
+}
+
+void DiagnoseProgramError(int address, const unsigned char* data, int i, int length, int at,
+                          int received)
+{
+    const int shift = ReplyShift(data, i, length, at, received);
+    const int slip = shift < 0 ? -shift : shift;
+    char step[80] = "";
+    if (shift != 0)
+    {
+        snprintf(step, sizeof step, "; the replies are out of step, %d %s", slip,
+                 shift < 0 ? (slip == 1 ? "byte short" : "bytes short")
+                           : (slip == 1 ? "surplus byte" : "surplus bytes"));
+    }
+    Diagnose("program error at 0x%06X: third reply byte 0x%02X, expected 0x%02X%s", address + i,
+             ProgramReplies[at], data[i], step);
+}
+
 // Replies are taken in as they come, each checked at once. Every reply gets ReadTimeoutMs of
 // its own, counted from when the one before it was complete, as if each were read alone.
 bool ReceiveProgramReplies(int address, const unsigned char* data, int length, int bytesInFlight)
@@ -118,8 +158,7 @@ bool ReceiveProgramReplies(int address, const unsigned char* data, int length, i
         if (readBack != data[i])
         {
             ShowMessage("Program Error\n");
-            Diagnose("program error at 0x%06X: wrote 0x%02X, read back 0x%02X", address + i,
-                     data[i], readBack);
+            DiagnoseProgramError(address, data, i, length, end - 1, received);
             return false;
         }
     }

@@ -264,8 +264,8 @@ TEST_F(DownloadTest, ReadBackMismatchIsAProgramError)
                                            NgEnding);
     char diagnostic[80];
     snprintf(diagnostic, sizeof diagnostic,
-             "orbelt-dl: program error at 0x000082: wrote 0x%02X, read back 0x%02X\n", plain[130],
-             plain[130] ^ 1);
+             "orbelt-dl: program error at 0x000082: third reply byte 0x%02X, expected 0x%02X\n",
+             plain[130] ^ 1, plain[130]);
     EXPECT_EQ(result.Err, diagnostic);
     // The failing block's frames all went out, then only the cycles that leave bypass mode.
     std::vector<CBoardFrame> frames = Board.TraceFrames();
@@ -543,8 +543,9 @@ for line in text.splitlines():
                "\", \"version\": \"" ORBELT_VERSION "\"}\n";
     };
     char reason[80];
-    snprintf(reason, sizeof reason, "\"program error at 0x000064: wrote 0x%02X, read back 0x%02X\"",
-             plain[100], plain[100] ^ 1);
+    snprintf(reason, sizeof reason,
+             "\"program error at 0x000064: third reply byte 0x%02X, expected 0x%02X\"",
+             plain[100] ^ 1, plain[100]);
     EXPECT_EQ(parsed.Out,
               line(Board.Device(), "null", first, 64, "program-verify", "null", "OK") +
                   line(Board.Device(), "\"Program\"", whole, 1000, "program", reason, "NG") +

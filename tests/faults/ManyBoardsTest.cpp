@@ -185,7 +185,8 @@ TEST_F(FlashManyTest, OneFailingBoardFailsTheRun)
     EXPECT_EQ(Verdicts(result.Out, Files.File("logs"), &reasons),
               (std::vector<std::string>{"COM1 OK", "COM2 NG", "COM3 OK"}));
     ASSERT_EQ(reasons.size(), 1u);
-    EXPECT_EQ(reasons[0].rfind("program error at 0x000064: wrote 0x", 0), 0u) << reasons[0];
+    EXPECT_EQ(reasons[0].rfind("program error at 0x000064: third reply byte 0x", 0), 0u)
+        << reasons[0];
     // The log holds the console bytes alone, diagnostics apart.
     EXPECT_EQ(ConsoleBody(Log(2)), EraseOkAtFirstPoll +
                                        StageUpTo("Program", static_cast<int>(Plain.size()), 1) +

@@ -11,6 +11,9 @@ class CComPort
     bool Open(const char* mode);
     // Returns when count bytes have arrived or 1000 ms after the call began.
     int Read(void* buffer, int count);
+    // The same with a wait of its own: returns when count bytes have arrived or timeoutMs
+    // after the call began, so that asking whether anything answers costs less than a second.
+    int ReadWithin(void* buffer, int count, int timeoutMs);
     // Returns once minimum bytes have arrived, with whatever else is already waiting up to
     // maximum, or 1000 ms after the call began (with fewer than minimum). maximum is all the
     // caller expects: while bytes trickle in, the wait may go on until the line could have
@@ -23,15 +26,23 @@ class CComPort
     uint32_t QueryStatus(int kind);
     bool PurgeInput();
     bool Close();
+    bool IsOpen() const { return Handle != -1; }
+    // The device has gone away (an unplugged adapter, a board that took its adapter with it):
+    // reads and writes fail at once from then on, and only a Close and a new Open help.
+    bool Gone() const { return Lost; }
     // The device the last Open tried, e.g. "/dev/ttyUSB0" or "\\.\COM3"; empty before that.
     const char* Device() const { return DeviceText; }
 
   private:
+    // Read and ReadAvailable with the wait given.
+    int ReadFor(void* buffer, int minimum, int maximum, int timeoutMs);
+
     // A file descriptor on POSIX, a HANDLE on Windows; -1 is invalid on both.
     intptr_t Handle = -1;
     char DeviceText[4096] = {};
     // How long one byte takes on the line at the settings opened with.
     long ByteNanoseconds = 0;
+    bool Lost = false;
 };
 
 extern CComPort TargetPort;

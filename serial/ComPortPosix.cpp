@@ -196,10 +196,15 @@ long ByteTime(const LineSettings& line)
     return bits * 1000000000L / line.Rate;
 }
 
-// Waits for events until deadlineMs; false when the time is up or the device is gone
-// (hang-up or error: an unplugged adapter must not be polled again and again). A read's wait
-// also ends when a stop is requested.
-bool WaitFor(int fd, short events, long long deadlineMs)
+enum EWait
+{
+    WaitReady,
+    WaitOver, // the time is up or a stop is requested
+    WaitGone, // hang-up or error: an unplugged adapter must not be polled again and again
+};
+
+// Waits for events until deadlineMs. A read's wait also ends when a stop is requested.
+EWait WaitFor(int fd, short events, long long deadlineMs)
 {
     int stop = events == POLLIN ? StopDescriptor() : -1;
     for (;;)
@@ -208,7 +213,7 @@ bool WaitFor(int fd, short events, long long deadlineMs)
         long long left = deadlineMs - ClockMilliseconds() + 1;
         if (left <= 1)
         {
-            return false;
+            return WaitOver;
         }
         struct pollfd entries[2] = {{fd, events, 0}, {stop, POLLIN, 0}};
         const struct pollfd& entry = entries[0];
@@ -217,12 +222,15 @@ bool WaitFor(int fd, short events, long long deadlineMs)
         {
             continue;
         }
+        if ((entry.revents & (POLLHUP | POLLERR | POLLNVAL)) != 0)
+        {
+            return WaitGone;
+        }
         if (ready <= 0 || entries[1].revents != 0)
         {
-            return false;
+            return WaitOver;
         }
-        return (entry.revents & (POLLHUP | POLLERR | POLLNVAL)) == 0 &&
-               (entry.revents & events) != 0;
+        return (entry.revents & events) != 0 ? WaitReady : WaitOver;
     }
 }
 
@@ -243,6 +251,21 @@ bool AwaitLine(long byteNanoseconds, int expected, long long deadlineMs)
     return true;
 }
 
+// After a read or write that moved nothing (result 0 or -1 with errno): waits until the
+// device is ready again. False when it will not be in time, and lost set when it never will:
+// end of file on a terminal is its hang-up.
+bool AwaitDevice(int fd, short events, ssize_t result, long long deadlineMs, bool& lost)
+{
+    if (result < 0 && errno == EAGAIN)
+    {
+        EWait wait = WaitFor(fd, events, deadlineMs);
+        lost = lost || wait == WaitGone;
+        return wait == WaitReady;
+    }
+    lost = lost || result == 0 || errno == EIO || errno == ENXIO || errno == ENODEV;
+    return false;
+}
+
 } // namespace
 
 bool CComPort::Open(const char* mode)
@@ -255,6 +278,7 @@ bool CComPort::Open(const char* mode)
         return false;
     }
     Handle = -1;
+    Lost = false;
     snprintf(DeviceText, sizeof DeviceText, "%s", path);
     // Lock files and the device opened are those of the real device, not of a link to it.
     char device[PATH_MAX];
@@ -286,12 +310,22 @@ bool CComPort::Open(const char* mode)
 
 int CComPort::Read(void* buffer, int count)
 {
-    return ReadAvailable(buffer, count, count);
+    return ReadFor(buffer, count, count, ReadTimeoutMs);
+}
+
+int CComPort::ReadWithin(void* buffer, int count, int timeoutMs)
+{
+    return ReadFor(buffer, count, count, timeoutMs);
 }
 
 int CComPort::ReadAvailable(void* buffer, int minimum, int maximum)
 {
-    long long deadline = ClockMilliseconds() + ReadTimeoutMs;
+    return ReadFor(buffer, minimum, maximum, ReadTimeoutMs);
+}
+
+int CComPort::ReadFor(void* buffer, int minimum, int maximum, int timeoutMs)
+{
+    long long deadline = ClockMilliseconds() + timeoutMs;
     int fd = static_cast<int>(Handle);
     char* bytes = static_cast<char*>(buffer);
     int done = 0;
@@ -305,12 +339,13 @@ int CComPort::ReadAvailable(void* buffer, int minimum, int maximum)
             {
                 break;
             }
+            continue;
         }
-        else if (n < 0 && errno == EINTR)
+        if (n < 0 && errno == EINTR)
         {
             continue;
         }
-        else if (n == 0 || errno != EAGAIN || !WaitFor(fd, POLLIN, deadline))
+        if (!AwaitDevice(fd, POLLIN, n, deadline, Lost))
         {
             break;
         }
@@ -329,12 +364,13 @@ int CComPort::Write(const void* buffer, int count)
         if (n > 0)
         {
             done += static_cast<int>(n);
+            continue;
         }
-        else if (n < 0 && errno == EINTR)
+        if (n < 0 && errno == EINTR)
         {
             continue;
         }
-        else if (n == 0 || errno != EAGAIN || !WaitFor(static_cast<int>(Handle), POLLOUT, deadline))
+        if (!AwaitDevice(static_cast<int>(Handle), POLLOUT, n, deadline, Lost))
         {
             break;
         }
@@ -375,5 +411,6 @@ bool CComPort::Close()
     ReleaseDevice(static_cast<int>(Handle));
     close(static_cast<int>(Handle));
     Handle = -1;
+    Lost = false;
     return true;
 }

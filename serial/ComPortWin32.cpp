@@ -49,15 +49,23 @@ void ApplyLineSettings(HANDLE port, const char* mode)
     SetCommState(port, &dcb);
 }
 
-void ApplyTimeouts(HANDLE port)
+void ApplyTimeouts(HANDLE port, int readTimeoutMs)
 {
     COMMTIMEOUTS timeouts;
     timeouts.ReadIntervalTimeout = 0;
     timeouts.ReadTotalTimeoutMultiplier = 0;
-    timeouts.ReadTotalTimeoutConstant = ReadTimeoutMs;
+    timeouts.ReadTotalTimeoutConstant = static_cast<DWORD>(readTimeoutMs);
     timeouts.WriteTotalTimeoutMultiplier = 0;
     timeouts.WriteTotalTimeoutConstant = WriteTimeoutMs;
     SetCommTimeouts(port, &timeouts);
+}
+
+// A call on the port failed: a cancelled call (a stop) or a time-out leaves the device as it
+// was; anything else means it has gone, as an unplugged USB adapter does.
+bool DeviceGone()
+{
+    DWORD error = GetLastError();
+    return error != ERROR_OPERATION_ABORTED && error != ERROR_TIMEOUT && error != ERROR_SEM_TIMEOUT;
 }
 
 void DiagnoseOpenFailure(const char* name)
@@ -78,6 +86,7 @@ bool CComPort::Open(const char* mode)
         return false;
     }
     snprintf(DeviceText, sizeof DeviceText, "%s", name);
+    Lost = false;
     HANDLE port =
         CreateFileA(name, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
     Handle = reinterpret_cast<intptr_t>(port);
@@ -88,21 +97,19 @@ bool CComPort::Open(const char* mode)
     }
     SetupComm(port, PortQueueSize, PortQueueSize);
     ApplyLineSettings(port, mode);
-    ApplyTimeouts(port);
+    ApplyTimeouts(port, ReadTimeoutMs);
     PurgeComm(port, PURGE_TXCLEAR | PURGE_RXCLEAR);
     return true;
 }
 
 int CComPort::Read(void* buffer, int count)
 {
-    // A stop cancels a waiting ReadFile; one that would start after it must not wait either.
-    if (StopRequested())
-    {
-        return 0;
-    }
-    DWORD done = 0;
-    ReadFile(AsHandle(Handle), buffer, static_cast<DWORD>(count), &done, nullptr);
-    return static_cast<int>(done);
+    return ReadFor(buffer, count, count, ReadTimeoutMs);
+}
+
+int CComPort::ReadWithin(void* buffer, int count, int timeoutMs)
+{
+    return ReadFor(buffer, count, count, timeoutMs);
 }
 
 int CComPort::ReadAvailable(void* buffer, int minimum, int maximum)
@@ -110,10 +117,38 @@ int CComPort::ReadAvailable(void* buffer, int minimum, int maximum)
     DWORD errors = 0;
     COMSTAT status;
     memset(&status, 0, sizeof status);
-    ClearCommError(AsHandle(Handle), &errors, &status);
+    if (!ClearCommError(AsHandle(Handle), &errors, &status))
+    {
+        Lost = Lost || DeviceGone();
+    }
     int waiting = static_cast<int>(status.cbInQue);
     int count = waiting < minimum ? minimum : waiting > maximum ? maximum : waiting;
-    return Read(buffer, count);
+    return ReadFor(buffer, count, count, ReadTimeoutMs);
+}
+
+// The port keeps the read time-out of Read; another is set for the one call only.
+int CComPort::ReadFor(void* buffer, int minimum, int /*maximum*/, int timeoutMs)
+{
+    // A stop cancels a waiting ReadFile; one that would start after it must not wait either.
+    if (StopRequested())
+    {
+        return 0;
+    }
+    HANDLE port = AsHandle(Handle);
+    if (timeoutMs != ReadTimeoutMs)
+    {
+        ApplyTimeouts(port, timeoutMs);
+    }
+    DWORD done = 0;
+    if (!ReadFile(port, buffer, static_cast<DWORD>(minimum), &done, nullptr))
+    {
+        Lost = Lost || DeviceGone();
+    }
+    if (timeoutMs != ReadTimeoutMs)
+    {
+        ApplyTimeouts(port, ReadTimeoutMs);
+    }
+    return static_cast<int>(done);
 }
 
 // A stop request cancels the thread's I/O, a WriteFile in progress too: the rest is written
@@ -132,6 +167,7 @@ int CComPort::Write(const void* buffer, int count)
         // Only a cancelled write goes on; a time-out or a failing device ends it.
         if (written || GetLastError() != ERROR_OPERATION_ABORTED)
         {
+            Lost = Lost || (!written && DeviceGone());
             break;
         }
     }
@@ -172,5 +208,6 @@ bool CComPort::Close()
 {
     CloseHandle(AsHandle(Handle));
     Handle = -1;
+    Lost = false;
     return true;
 }

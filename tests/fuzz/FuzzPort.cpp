@@ -94,6 +94,12 @@ int CComPort::Read(void* buffer, int count)
     return static_cast<int>(take);
 }
 
+int CComPort::ReadWithin(void* buffer, int count, int timeoutMs)
+{
+    FUZZ_CHECK(timeoutMs > 0 && timeoutMs <= ReadTimeoutMs);
+    return Read(buffer, count);
+}
+
 int CComPort::ReadAvailable(void* buffer, int minimum, int maximum)
 {
     FUZZ_CHECK(minimum >= 0 && minimum <= maximum);

@@ -2,6 +2,7 @@
 
 #include <cstdarg>
 #include <cstdio>
+#include <cstring>
 
 namespace
 {
@@ -11,6 +12,8 @@ namespace
 char LastLine[16384];
 char WarningLine[sizeof LastLine];
 const char* Stage = "Arguments";
+bool Quiet = false;
+char PrintedLine[sizeof LastLine];
 
 } // namespace
 
@@ -20,7 +23,21 @@ void Diagnose(const char* format, ...)
     va_start(arguments, format);
     vsnprintf(LastLine, sizeof LastLine, format, arguments);
     va_end(arguments);
+    if (Quiet && strcmp(LastLine, PrintedLine) == 0)
+    {
+        return;
+    }
+    if (Quiet)
+    {
+        snprintf(PrintedLine, sizeof PrintedLine, "%s", LastLine);
+    }
     fprintf(stderr, "orbelt-dl: %s\n", LastLine);
+}
+
+void QuietRepeats(bool quiet)
+{
+    Quiet = quiet;
+    PrintedLine[0] = '\0';
 }
 
 void Warn(const char* format, ...)

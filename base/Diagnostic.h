@@ -9,6 +9,11 @@ void Diagnose(const char* format, ...)
 #endif
     ;
 
+// While on, a diagnostic that repeats the last one printed since it was turned on is kept but
+// not printed again: a wait that tries the same thing again and again must not fill standard
+// error with it.
+void QuietRepeats(bool quiet);
+
 // A line on standard error that points something out without being why a run failed: it is
 // not kept for the record.
 void Warn(const char* format, ...)

@@ -167,12 +167,17 @@ bool RunStage(EStage stage)
     return false;
 }
 
+bool ReopenTargetPort()
+{
+    char mode[40];
+    snprintf(mode, sizeof mode, "COM%d:115200,e,8,1", PortNumber);
+    return TargetPort.Open(mode);
+}
+
 bool OpenTargetPort()
 {
     EnterStage("Port");
-    char mode[40];
-    snprintf(mode, sizeof mode, "COM%d:115200,e,8,1", PortNumber);
-    if (!TargetPort.Open(mode))
+    if (!ReopenTargetPort())
     {
         ShowPortFailure(PortNumber);
         return false;

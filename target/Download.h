@@ -23,6 +23,8 @@ const CPollSchedule StreamPolls = {100, true};
 bool RunDownload();
 // Opens TargetPort for COM<PortNumber>, or prints "Can't open COMn".
 bool OpenTargetPort();
+// The same without the message: for a port whose device is expected back.
+bool ReopenTargetPort();
 // The stages of mode on the open port, the Error marker after the first that fails, then the
 // time line since start (ClockSeconds) when the mode shows one. True when every stage succeeded.
 bool RunStages(const CRunMode& mode, long start);

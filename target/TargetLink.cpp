@@ -302,6 +302,18 @@ bool ReadTargetByte(int address, unsigned char& value)
     return true;
 }
 
+bool ProbeTarget(int address, int waitMs)
+{
+    if (!MayStartFrame())
+    {
+        return false;
+    }
+    TargetPort.PurgeInput();
+    SendFrame(CommandRead, address, 0x00);
+    unsigned char value = 0;
+    return TargetPort.ReadWithin(&value, 1, waitMs) == 1;
+}
+
 bool WriteTargetCycle(int address, unsigned char value)
 {
     if (!MayStartFrame())

@@ -12,6 +12,7 @@
 const char* ReadPath = nullptr;
 bool NoWait = false;
 const char* ResultPath = nullptr;
+bool StationMode = false;
 
 namespace
 {
@@ -146,6 +147,12 @@ bool ApplyResult(CArguments& walk, const char* name, const char* value)
     return TakePath(walk, name, value, ResultPath);
 }
 
+bool ApplyStation(CArguments&, const char*, const char*)
+{
+    StationMode = true;
+    return true;
+}
+
 template <void (*Answer)()> bool AskQuestion(CArguments& walk, const char*, const char*)
 {
     if (walk.Question == nullptr)
@@ -153,6 +160,12 @@ template <void (*Answer)()> bool AskQuestion(CArguments& walk, const char*, cons
         walk.Question = Answer;
     }
     return true;
+}
+
+bool AskForHelp(CArguments& walk, const char* name, const char* value)
+{
+    walk.HelpGiven = true;
+    return AskQuestion<PrintUsage>(walk, name, value);
 }
 
 // The table's rows, so that messages can name an option without spelling it again.
@@ -167,6 +180,7 @@ enum EOption
     OptionErase,
     OptionNoWait,
     OptionResult,
+    OptionStation,
     OptionListPorts,
     OptionHelp,
     OptionVersion,
@@ -187,9 +201,11 @@ const COption Options[] = {
     {"--no-wait", nullptr, "no key wait at the end; exit status 0 on success, 1 on failure",
      ApplyNoWait, false},
     {"--result", "FILE", "append one JSON line describing the run to FILE", ApplyResult, true},
+    {"--station", nullptr, "flash board after board on the port, no key waits, until Ctrl-C",
+     ApplyStation, false},
     {"--list-ports", nullptr, "list the serial ports and the number to pass to -p, and exit",
      AskQuestion<PrintPortList>, true},
-    {"--help", nullptr, "print this help and exit", AskQuestion<PrintUsage>, true},
+    {"--help", nullptr, "print this help and exit", AskForHelp, true},
     {"--version", nullptr, "print the version and exit", AskQuestion<PrintVersion>, true},
 };
 
@@ -234,10 +250,37 @@ void TakeOperand(CArguments& walk, const char* argument)
     }
 }
 
+// A station flashes one image into board after board: it has nothing to do with the flash
+// alone, and nobody is there to read a help text.
+bool CheckStation(const CArguments& walk)
+{
+    const char* other = ReadPath != nullptr ? Name(OptionRead)
+                        : walk.EraseGiven   ? Name(OptionErase)
+                        : walk.HelpGiven    ? Name(OptionHelp)
+                                            : nullptr;
+    if (other != nullptr)
+    {
+        Diagnose("%s cannot be combined with %s", Name(OptionStation), other);
+    }
+    else if (walk.FileName == nullptr)
+    {
+        Diagnose("%s needs an image file", Name(OptionStation));
+    }
+    else
+    {
+        return true;
+    }
+    return false;
+}
+
 // --read and --erase work on the flash alone: an image name or -v/-vo beside them is a
 // mistake to point out, not to guess around.
 bool CheckCombination(const CArguments& walk)
 {
+    if (StationMode && !CheckStation(walk))
+    {
+        return false;
+    }
     const bool readGiven = ReadPath != nullptr;
     const char* option = Name(readGiven ? OptionRead : OptionErase);
     if (readGiven && walk.EraseGiven)
@@ -305,6 +348,7 @@ void WalkArguments(int argc, char** argv, CArguments& walk)
     ReadPath = nullptr;
     NoWait = false;
     ResultPath = nullptr;
+    StationMode = false;
     for (int i = 1; i < argc; ++i)
     {
         const COption* option = FindOption(argv[i]);
@@ -327,6 +371,10 @@ void WalkArguments(int argc, char** argv, CArguments& walk)
         {
             walk.Failed = true;
         }
+    }
+    if (StationMode && walk.Question == PrintUsage)
+    {
+        walk.Question = nullptr;
     }
     RunMode = walk.Job != nullptr ? walk.Job : &DownloadMode(VerifyMode);
 }
@@ -365,6 +413,8 @@ void PrintUsage()
     printf("       orbelt-dl %s [%s] [%s] [options]\n", Spelled(OptionRead), Spelled(OptionSize),
            port);
     printf("       orbelt-dl %s [%s] [options]\n", Name(OptionErase), port);
+    printf("       orbelt-dl %s [%s | %s] [%s] [options] IMAGE\n", Name(OptionStation),
+           Name(OptionVerify), Name(OptionVerifyOnly), port);
     printf("Downloads the image file IMAGE into the flash of the Orbelt target board on COMN.\n"
            "\n");
     for (int option = 0; option < static_cast<int>(sizeof Options / sizeof Options[0]); ++option)

@@ -75,6 +75,13 @@ bool ReadFlashIntoFile()
 
 bool DownloadImage(const char* fileName)
 {
+    return LoadNamedImage(fileName) && UntilStopped(RunDownload);
+}
+
+} // namespace
+
+bool LoadNamedImage(const char* fileName)
+{
     if (fileName == nullptr)
     {
         NoteReason("missing file name");
@@ -88,10 +95,19 @@ bool DownloadImage(const char* fileName)
         return false;
     }
     RecordImageBytes();
-    return UntilStopped(RunDownload);
+    return true;
 }
 
-} // namespace
+bool FinishRun(bool result)
+{
+    if (!AppendRunRecord(result))
+    {
+        result = false;
+    }
+    PrintResultBanner(result);
+    PrintVerdict(result);
+    return result;
+}
 
 bool RunFromArguments(const CArguments& arguments)
 {

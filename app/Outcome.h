@@ -7,3 +7,8 @@ void PrintResultBanner(bool ok);
 void PrintVerdict(bool ok);
 // The whole run after start-up: the walk's findings, image load, download. Returns the result.
 bool RunFromArguments(const CArguments& arguments);
+// Loads the image file fileName (nullptr: "missing file name") for the record and the download.
+bool LoadNamedImage(const char* fileName);
+// The end of a run: its record, the banner and the verdict. Returns the result, false when the
+// record could not be written.
+bool FinishRun(bool result);

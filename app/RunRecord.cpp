@@ -23,6 +23,7 @@ namespace
 long long StartWallMs = 0;
 long long StartMonotonicMs = 0;
 const char* ImagePath = nullptr;
+int BoardNumber = 0;
 bool ImageBytesKnown = false;
 int RecordedLength = 0;
 uint32_t RecordedCrc = 0;
@@ -143,6 +144,10 @@ void FormatLine(bool ok, long long elapsedMs)
     }
     Add(",\"device\":");
     AddString(TargetPort.Device()[0] != '\0' ? TargetPort.Device() : nullptr);
+    if (BoardNumber > 0)
+    {
+        Add(",\"board\":%d", BoardNumber);
+    }
     Add(",\"image\":");
     AddString(ImagePath);
     if (ImageBytesKnown)
@@ -180,6 +185,11 @@ void StartRunRecord()
 void RecordImagePath(const char* path)
 {
     ImagePath = path;
+}
+
+void RecordBoardNumber(int board)
+{
+    BoardNumber = board;
 }
 
 void RecordImageBytes()

@@ -6,6 +6,8 @@
 void StartRunRecord();
 // The image file the run reads (download) or writes (--read).
 void RecordImagePath(const char* path);
+// Station mode: the number of the board the record is for, written as "board"; 0 writes none.
+void RecordBoardNumber(int board);
 // The image bytes are known: ImageLength bytes of ImageBuffer, descrambled.
 void RecordImageBytes();
 // Appends the line when --result was given. False, with a diagnostic, when it could not be

@@ -6,3 +6,4 @@
 extern const char* ReadPath;   // --read FILE, the image file to write; nullptr otherwise
 extern bool NoWait;            // --no-wait: no key wait, and the exit status tells the result
 extern const char* ResultPath; // --result FILE, the run record's file; nullptr otherwise
+extern bool StationMode;       // --station: board after board on one port, no key waits

@@ -3,6 +3,7 @@
 #include "app/Outcome.h"
 #include "app/RunRecord.h"
 #include "app/Settings.h"
+#include "app/Station.h"
 #include "base/Stop.h"
 
 int main(int argc, char** argv)
@@ -18,13 +19,11 @@ int main(int argc, char** argv)
     }
     StartRunRecord();
     StartUp();
-    bool result = RunFromArguments(arguments);
-    if (!AppendRunRecord(result))
+    if (StationMode)
     {
-        result = false;
+        return RunStation(arguments);
     }
-    PrintResultBanner(result);
-    PrintVerdict(result);
+    bool result = FinishRun(RunFromArguments(arguments));
     if (StopRequested())
     {
         // Whoever stopped the run is not there to press a key.

@@ -6,8 +6,11 @@
 #include "serial/ComPort.h"
 
 #include <algorithm>
+#include <climits>
 #include <cstring>
 #include <deque>
+#include <functional>
+#include <map>
 #include <memory>
 
 CComPort TargetPort;
@@ -27,29 +30,42 @@ struct CBoardOnLine
     CFlashChip Flash;
     CFrameServer Server;
     std::vector<uint8_t> Sent;
-    std::deque<uint8_t> Replies;
+    std::vector<long long> Times;
 };
 
-std::unique_ptr<CBoardOnLine> Board;
+using CBoard = std::shared_ptr<CBoardOnLine>;
+
+std::vector<CBoard> Boards;
+CBoardOnLine* OnLine = nullptr; // the board that answers, nullptr while the line is empty
+std::deque<uint8_t> Replies;
 bool Opens = true;
+bool DevicePresent = true;
+// Each time the device goes, a port opened before is dead for good.
+int DeviceLife = 0;
+int OpenedLife = -1;
+int Openings = 0;
+std::multimap<long long, std::function<void()>> Changes;
+
+bool PortAlive()
+{
+    return TargetPort.IsOpen() && DevicePresent && OpenedLife == DeviceLife;
+}
 
 // Takes up to maximum queued replies; fewer than minimum means the port waited its time-out.
-int TakeReplies(void* buffer, int minimum, int maximum)
+int TakeReplies(void* buffer, int minimum, int maximum, int timeoutMs)
 {
-    const int count = std::min(maximum, static_cast<int>(Board->Replies.size()));
-    std::copy_n(Board->Replies.begin(), count, static_cast<uint8_t*>(buffer));
-    Board->Replies.erase(Board->Replies.begin(), Board->Replies.begin() + count);
+    const int count = std::min(maximum, static_cast<int>(Replies.size()));
+    std::copy_n(Replies.begin(), count, static_cast<uint8_t*>(buffer));
+    Replies.erase(Replies.begin(), Replies.begin() + count);
     if (count < minimum)
     {
-        PauseMilliseconds(ReadTimeoutMs);
+        PauseMilliseconds(timeoutMs);
     }
     return count;
 }
 
-} // namespace
-
-bool ConnectBoard(const std::vector<std::string>& options, const std::vector<uint8_t>& contents,
-                  std::string& error)
+bool MakeBoard(const std::vector<std::string>& options, const std::vector<uint8_t>& contents,
+               std::string& error, CBoard& board)
 {
     std::vector<const char*> argv = {"orbelt-board"};
     for (const std::string& option : options)
@@ -61,15 +77,81 @@ bool ConnectBoard(const std::vector<std::string>& options, const std::vector<uin
     {
         return false;
     }
-    Board = std::make_unique<CBoardOnLine>(parsed);
-    Board->Flash.Load(contents.data(), contents.size());
+    board = std::make_shared<CBoardOnLine>(parsed);
+    board->Flash.Load(contents.data(), contents.size());
     for (uint32_t address : parsed.BadCells)
     {
-        Board->Flash.AddBadCell(address);
+        board->Flash.AddBadCell(address);
     }
-    Board->Flash.SetEraseNeverEnds(parsed.EraseNever);
-    Opens = true;
+    board->Flash.SetEraseNeverEnds(parsed.EraseNever);
     return true;
+}
+
+void PutOn(const CBoard& board)
+{
+    Boards.push_back(board);
+    OnLine = board.get();
+}
+
+CBoardOnLine& Board(int board)
+{
+    return *Boards.at(board < 0 ? Boards.size() - 1 : static_cast<size_t>(board));
+}
+
+} // namespace
+
+bool ConnectBoard(const std::vector<std::string>& options, const std::vector<uint8_t>& contents,
+                  std::string& error)
+{
+    CBoard board;
+    if (!MakeBoard(options, contents, error, board))
+    {
+        return false;
+    }
+    Boards.clear();
+    Replies.clear();
+    Changes.clear();
+    PutOn(board);
+    Opens = true;
+    DevicePresent = true;
+    Openings = 0;
+    TargetPort.Close();
+    return true;
+}
+
+bool PutBoardOnAt(long long atMs, const std::vector<std::string>& options,
+                  const std::vector<uint8_t>& contents, std::string& error)
+{
+    CBoard board;
+    if (!MakeBoard(options, contents, error, board))
+    {
+        return false;
+    }
+    Changes.emplace(atMs, [board] { PutOn(board); });
+    return true;
+}
+
+void TakeBoardOffAt(long long atMs)
+{
+    Changes.emplace(atMs, [] { OnLine = nullptr; });
+}
+
+void UnplugPortAt(long long goneMs, long long backMs)
+{
+    Changes.emplace(goneMs,
+                    []
+                    {
+                        DevicePresent = false;
+                        ++DeviceLife;
+                        OnLine = nullptr;
+                        Replies.clear();
+                    });
+    Changes.emplace(backMs, [] { DevicePresent = true; });
+}
+
+void RequestStopAt(long long atMs, int signalNumber)
+{
+    Changes.emplace(atMs, [signalNumber] { RequestFakeStop(signalNumber); });
 }
 
 void SetPortOpens(bool opens)
@@ -77,22 +159,61 @@ void SetPortOpens(bool opens)
     Opens = opens;
 }
 
-const std::vector<uint8_t>& BytesSent()
+int BoardsPutOn()
 {
-    return Board->Sent;
+    return static_cast<int>(Boards.size());
 }
 
-const std::vector<uint8_t>& BoardFlash()
+const std::vector<uint8_t>& BytesSent(int board)
 {
-    return Board->Flash.Contents();
+    return Board(board).Sent;
+}
+
+const std::vector<long long>& ByteTimes(int board)
+{
+    return Board(board).Times;
+}
+
+const std::vector<uint8_t>& BoardFlash(int board)
+{
+    return Board(board).Flash.Contents();
+}
+
+bool PortOpenNow()
+{
+    return TargetPort.IsOpen();
+}
+
+int PortOpenings()
+{
+    return Openings;
+}
+
+long long NextLineChangeMs()
+{
+    return Changes.empty() ? LLONG_MAX : Changes.begin()->first;
+}
+
+void ApplyDueLineChanges()
+{
+    while (!Changes.empty() && Changes.begin()->first <= FakeClockMilliseconds())
+    {
+        std::function<void()> change = Changes.begin()->second;
+        Changes.erase(Changes.begin());
+        change();
+    }
 }
 
 void ReleaseOpenPorts() {}
 
 bool CComPort::Open(const char* mode)
 {
+    ApplyDueLineChanges();
     snprintf(DeviceText, sizeof DeviceText, "%s", "board");
-    Handle = Opens && Board != nullptr ? 1 : -1;
+    Lost = false;
+    Handle = Opens && DevicePresent ? 1 : -1;
+    OpenedLife = DeviceLife;
+    Openings += Handle != -1 ? 1 : 0;
     // The one mode the link is ever opened with; anything else would be a fault of the host.
     char expected[40];
     snprintf(expected, sizeof expected, "COM%d:115200,e,8,1", atoi(mode + 3));
@@ -101,40 +222,58 @@ bool CComPort::Open(const char* mode)
 
 int CComPort::Read(void* buffer, int count)
 {
-    return TakeReplies(buffer, count, count);
+    return ReadWithin(buffer, count, ReadTimeoutMs);
+}
+
+int CComPort::ReadWithin(void* buffer, int count, int timeoutMs)
+{
+    ApplyDueLineChanges();
+    Lost = Lost || !PortAlive();
+    return Lost ? 0 : TakeReplies(buffer, count, count, timeoutMs);
 }
 
 int CComPort::ReadAvailable(void* buffer, int minimum, int maximum)
 {
-    return TakeReplies(buffer, minimum, maximum);
+    ApplyDueLineChanges();
+    Lost = Lost || !PortAlive();
+    return Lost ? 0 : TakeReplies(buffer, minimum, maximum, ReadTimeoutMs);
 }
 
+// Frames sent while no board is on go nowhere.
 int CComPort::Write(const void* buffer, int count)
 {
+    ApplyDueLineChanges();
+    Lost = Lost || !PortAlive();
+    if (Lost)
+    {
+        return 0;
+    }
     const uint8_t* bytes = static_cast<const uint8_t*>(buffer);
     std::vector<uint8_t> reply;
-    for (int i = 0; i < count; ++i)
+    for (int i = 0; i < count && OnLine != nullptr; ++i)
     {
-        Board->Sent.push_back(bytes[i]);
-        Board->Server.Receive(bytes[i], reply);
+        OnLine->Sent.push_back(bytes[i]);
+        OnLine->Times.push_back(FakeClockMilliseconds());
+        OnLine->Server.Receive(bytes[i], reply);
     }
-    Board->Replies.insert(Board->Replies.end(), reply.begin(), reply.end());
+    Replies.insert(Replies.end(), reply.begin(), reply.end());
     return count;
 }
 
 uint32_t CComPort::QueryStatus(int kind)
 {
-    return kind == 0 ? static_cast<uint32_t>(Board->Replies.size()) : 0;
+    return kind == 0 && PortAlive() ? static_cast<uint32_t>(Replies.size()) : 0;
 }
 
 bool CComPort::PurgeInput()
 {
-    Board->Replies.clear();
+    Replies.clear();
     return true;
 }
 
 bool CComPort::Close()
 {
     Handle = -1;
+    Lost = false;
     return true;
 }

@@ -1,6 +1,10 @@
-// The host's clock in the unit tests: a pause only moves it on.
+// The host's clock in the unit tests: a pause only moves it on, applying the changes on the
+// line that fall into it; like the real one it ends early when a stop is requested.
 #include "base/Clock.h"
+#include "base/Stop.h"
 #include "tests/unit/BoardPort.h"
+
+#include <algorithm>
 
 namespace
 {
@@ -21,7 +25,17 @@ long long FakeClockMilliseconds()
 
 void PauseMilliseconds(int milliseconds)
 {
-    NowMs += milliseconds;
+    const bool stoppedBefore = StopRequested();
+    const long long end = NowMs + milliseconds;
+    while (NowMs < end)
+    {
+        NowMs = std::min(end, std::max(NowMs, NextLineChangeMs()));
+        ApplyDueLineChanges();
+        if (!stoppedBefore && StopRequested())
+        {
+            return;
+        }
+    }
 }
 
 long ClockSeconds()

@@ -1,0 +1,489 @@
+// Station mode in process: the waits on the line and the whole loop of RunStation, against
+// boards of the flash model that the test puts on and takes off at fake times.
+#include "app/CommandLine.h"
+#include "app/Station.h"
+#include "base/Diagnostic.h"
+#include "image/Image.h"
+#include "target/Download.h"
+#include "target/Station.h"
+#include "tests/unit/BoardPort.h"
+
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+namespace fs = std::filesystem;
+
+namespace
+{
+
+using CBytes = std::vector<uint8_t>;
+
+const int Length = 200;
+const std::vector<std::string> Quick = {"--erase-ms", "0"};
+
+CBytes Plain()
+{
+    CBytes image(Length);
+    for (int i = 0; i < Length; ++i)
+    {
+        image[i] = static_cast<uint8_t>(i * 13 + 5);
+    }
+    return image;
+}
+
+bool IsProbe(const CBytes& sent, size_t frame)
+{
+    const CBytes read = {0x00, 0x00, 0x00, 0x00, 0x00};
+    return std::equal(read.begin(), read.end(), sent.begin() + frame * 5);
+}
+
+// The fake time of the first frame that is no probe (the erase's first write cycle), -1 when
+// every frame was one.
+long long FirstNonProbeMs(int board)
+{
+    const CBytes& sent = BytesSent(board);
+    for (size_t frame = 0; frame < sent.size() / 5; ++frame)
+    {
+        if (!IsProbe(sent, frame))
+        {
+            return ByteTimes(board)[frame * 5];
+        }
+    }
+    return -1;
+}
+
+size_t FramesWith(int board, uint8_t command)
+{
+    size_t frames = 0;
+    for (size_t frame = 0; frame < BytesSent(board).size() / 5; ++frame)
+    {
+        frames += BytesSent(board)[frame * 5] == command ? 1 : 0;
+    }
+    return frames;
+}
+
+size_t ProbesSent(int board)
+{
+    size_t probes = 0;
+    for (size_t frame = 0; frame < BytesSent(board).size() / 5; ++frame)
+    {
+        probes += IsProbe(BytesSent(board), frame) ? 1 : 0;
+    }
+    return probes;
+}
+
+// --- The waits on the line ---
+
+std::vector<ELineState> Shown;
+
+void Record(ELineState state)
+{
+    Shown.push_back(state);
+}
+
+void StartLine(bool boardOn)
+{
+    std::string error;
+    ASSERT_TRUE(ConnectBoard(Quick, {}, error)) << error;
+    if (!boardOn)
+    {
+        TakeBoardOffAt(0);
+    }
+    ResetFakeClock();
+    ResetFakeStop();
+    ASSERT_TRUE(ReopenTargetPort());
+    Shown.clear();
+}
+
+TEST(StationWait, StartsHalfASecondAfterTheBoardCame)
+{
+    StartLine(false);
+    std::string error;
+    ASSERT_TRUE(PutBoardOnAt(1100, Quick, {}, error)) << error;
+    ASSERT_TRUE(AwaitNewBoard(Record));
+    const long long settled = FakeClockMilliseconds() - 1100;
+    RecordProperty("settle_ms", static_cast<int>(settled));
+    EXPECT_GE(settled, SettleMs);
+    EXPECT_LE(settled, SettleMs + ProbePeriodMs);
+    EXPECT_EQ(Shown.front(), LineEmpty);
+    EXPECT_EQ(Shown.back(), LineSettling);
+    EXPECT_EQ(ProbesSent(1), 3u);
+}
+
+TEST(StationWait, BouncingContactsStartNothing)
+{
+    StartLine(false);
+    std::string error;
+    for (long long on = 1000; on < 6000; on += 700)
+    {
+        ASSERT_TRUE(PutBoardOnAt(on, Quick, {}, error)) << error;
+        TakeBoardOffAt(on + 400);
+    }
+    RequestStopAt(8000, SIGINT);
+    EXPECT_FALSE(AwaitNewBoard(Record));
+    EXPECT_GE(FakeClockMilliseconds(), 8000);
+    for (int board = 1; board < BoardsPutOn(); ++board)
+    {
+        EXPECT_GE(ProbesSent(board), 1u) << "board " << board;
+        EXPECT_EQ(FirstNonProbeMs(board), -1) << "board " << board;
+    }
+}
+
+TEST(StationWait, BoardGoneAfterASecondWithoutAnswer)
+{
+    StartLine(true);
+    TakeBoardOffAt(2000);
+    ASSERT_TRUE(AwaitBoardGone(Record));
+    const long long noticed = FakeClockMilliseconds() - 2000;
+    RecordProperty("gone_ms", static_cast<int>(noticed));
+    EXPECT_GE(noticed, GoneMs);
+    EXPECT_LE(noticed, GoneMs + ProbePeriodMs + ProbeWaitMs);
+    EXPECT_TRUE(PortOpenNow());
+    EXPECT_EQ(FirstNonProbeMs(0), -1);
+}
+
+// The adapter went with the board: gone at once, the port let go, and opened again for the
+// next board once the device is back.
+TEST(StationWait, PortThatVanishesIsABoardGoneAndOpensAgain)
+{
+    StartLine(true);
+    UnplugPortAt(2000, 5000);
+    ASSERT_TRUE(AwaitBoardGone(Record));
+    EXPECT_LE(FakeClockMilliseconds() - 2000, ProbePeriodMs + ProbeWaitMs);
+    EXPECT_FALSE(PortOpenNow());
+    std::string error;
+    ASSERT_TRUE(PutBoardOnAt(5000, Quick, {}, error)) << error;
+    ASSERT_TRUE(AwaitNewBoard(Record));
+    EXPECT_GE(FakeClockMilliseconds(), 5000 + SettleMs);
+    EXPECT_LE(FakeClockMilliseconds(), 5000 + SettleMs + ProbePeriodMs);
+    EXPECT_EQ(PortOpenings(), 2);
+}
+
+// --- The whole station ---
+
+// What a terminal shows of the console: carriage returns and backspaces applied, trailing
+// spaces dropped.
+std::vector<std::string> Screen(const std::string& console)
+{
+    std::vector<std::string> lines(1);
+    size_t column = 0;
+    for (char c : console)
+    {
+        std::string& line = lines.back();
+        if (c == '\n')
+        {
+            lines.emplace_back();
+            column = 0;
+        }
+        else if (c == '\r' || c == '\b')
+        {
+            column = c == '\r' ? 0 : column - (column > 0 ? 1 : 0);
+        }
+        else
+        {
+            line.resize(std::max(line.size(), column + 1), ' ');
+            line[column++] = c;
+        }
+    }
+    for (std::string& line : lines)
+    {
+        line.erase(line.find_last_not_of(' ') + 1);
+    }
+    return lines;
+}
+
+// Every state the status line was drawn with, in order.
+std::vector<std::string> Statuses(const std::string& console)
+{
+    std::vector<std::string> statuses;
+    std::string text;
+    for (char c : console + "\n")
+    {
+        if (c == '\r' || c == '\n')
+        {
+            text.erase(text.find_last_not_of(' ') + 1);
+            if (text.rfind("Board ", 0) == 0)
+            {
+                statuses.push_back(text);
+            }
+            text.clear();
+        }
+        else
+        {
+            text += c;
+        }
+    }
+    return statuses;
+}
+
+std::vector<std::string> Lines(const std::string& text)
+{
+    std::vector<std::string> lines;
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);)
+    {
+        lines.push_back(line);
+    }
+    return lines;
+}
+
+// The banner follows two blank lines.
+const std::vector<std::string> OkScreen = {
+    "",
+    "",
+    "           OOOOOO       K    K",
+    "           O    O       K   K",
+    "           O    O       K  K",
+    "           O    O       KKK",
+    "           O    O       K  K",
+    "           O    O       K   K",
+    "           OOOOOO       K    K",
+    "",
+    "Firmware upgraded, press any key to continue",
+    "",
+};
+
+const std::vector<std::string> NgScreen = {
+    "",
+    "",
+    "           N    N       GGGGGGG",
+    "           NN   N       G     G",
+    "           N N  N       G",
+    "           N  N N       G  GGGG",
+    "           N   NN       G     G",
+    "           N   NN       G     G",
+    "           N    N       GGGGGGG",
+    "",
+    "Error encountered, press any key to continue",
+    "",
+};
+
+std::vector<std::string> operator+(std::vector<std::string> left,
+                                   const std::vector<std::string>& right)
+{
+    left.insert(left.end(), right.begin(), right.end());
+    return left;
+}
+
+class Station : public ::testing::Test
+{
+  protected:
+    void SetUp() override
+    {
+        const ::testing::TestInfo* test = ::testing::UnitTest::GetInstance()->current_test_info();
+        Folder = fs::temp_directory_path() / (std::string("orbelt-station-") + test->name());
+        fs::remove_all(Folder);
+        fs::create_directories(Folder);
+        CBytes scrambled = Plain();
+        ApplyImageKey(scrambled.data(), scrambled.size());
+        std::ofstream((Folder / "fw.img").string(), std::ios::binary)
+            .write(reinterpret_cast<const char*>(scrambled.data()),
+                   static_cast<std::streamsize>(scrambled.size()));
+        std::string error;
+        ASSERT_TRUE(ConnectBoard(Quick, {}, error)) << error;
+        ResetFakeClock();
+        ResetFakeStop();
+        NoteReason("");
+    }
+    void TearDown() override { fs::remove_all(Folder); }
+
+    // Runs orbelt-dl --station ARGUMENTS -p 7 --result FILE fw.img on the line as scheduled.
+    int Run(std::vector<std::string> arguments)
+    {
+        const std::string image = (Folder / "fw.img").string();
+        const std::string records = (Folder / "runs.jsonl").string();
+        arguments.insert(arguments.begin(), {"orbelt-dl", "--station"});
+        arguments.insert(arguments.end(), {"-p", "7", "--result", records, image});
+        std::vector<char*> argv;
+        for (std::string& argument : arguments)
+        {
+            argv.push_back(&argument[0]);
+        }
+        fs::remove(records);
+        CArguments walk;
+        WalkArguments(static_cast<int>(argv.size()), argv.data(), walk);
+        ::testing::internal::CaptureStdout();
+        const int status = RunStation(walk);
+        Console = ::testing::internal::GetCapturedStdout();
+        std::ifstream in(records);
+        Records = Lines(std::string(std::istreambuf_iterator<char>(in), {}));
+        return status;
+    }
+
+    void PutOnAt(long long atMs, std::vector<std::string> options = Quick)
+    {
+        std::string error;
+        ASSERT_TRUE(PutBoardOnAt(atMs, options, {}, error)) << error;
+    }
+
+    fs::path Folder;
+    std::string Console;
+    std::vector<std::string> Records;
+};
+
+// Three boards, each taken off two seconds after it came; the second reads one byte wrong.
+TEST_F(Station, FlashesEachBoardOnceWithItsVerdictAndRecord)
+{
+    TakeBoardOffAt(2000);
+    PutOnAt(4000, {"--erase-ms", "0", "--bad-read", "0x81"});
+    TakeBoardOffAt(6000);
+    PutOnAt(8000);
+    TakeBoardOffAt(10000);
+    RequestStopAt(12000, SIGINT);
+
+    EXPECT_EQ(Run({"-v"}), 1);
+
+    const std::vector<std::string> stages = {"Erase             Ok", "Program        100 %"};
+    const std::vector<std::string> expected =
+        std::vector<std::string>{"Board 1: started (0 OK, 0 NG)"} + stages +
+        std::vector<std::string>{"Verify         100 %", "Time  0:00"} + OkScreen +
+        std::vector<std::string>{"Board 2: started (1 OK, 0 NG)"} + stages +
+        std::vector<std::string>{"Verify         Error", "Time  0:00"} + NgScreen +
+        std::vector<std::string>{"Board 3: started (1 OK, 1 NG)"} + stages +
+        std::vector<std::string>{"Verify         100 %", "Time  0:00"} + OkScreen +
+        std::vector<std::string>{"Board 4: waiting (2 OK, 1 NG)", "",
+                                 "3 boards flashed: 2 OK, 1 NG", ""};
+    EXPECT_EQ(Screen(Console), expected) << Console;
+    const std::vector<std::string> statuses = {
+        "Board 1: board found (0 OK, 0 NG)",    "Board 1: started (0 OK, 0 NG)",
+        "Board 2: remove board 1 (1 OK, 0 NG)", "Board 2: waiting (1 OK, 0 NG)",
+        "Board 2: board found (1 OK, 0 NG)",    "Board 2: started (1 OK, 0 NG)",
+        "Board 3: remove board 2 (1 OK, 1 NG)", "Board 3: waiting (1 OK, 1 NG)",
+        "Board 3: board found (1 OK, 1 NG)",    "Board 3: started (1 OK, 1 NG)",
+        "Board 4: remove board 3 (2 OK, 1 NG)", "Board 4: waiting (2 OK, 1 NG)",
+    };
+    EXPECT_EQ(Statuses(Console), statuses);
+
+    ASSERT_EQ(Records.size(), 3u);
+    const char* results[] = {"\"result\":\"OK\",\"failed_stage\":null,\"reason\":null",
+                             "\"result\":\"NG\",\"failed_stage\":\"Verify\",\"reason\":\"verify "
+                             "mismatch at 0x000081",
+                             "\"result\":\"OK\",\"failed_stage\":null,\"reason\":null"};
+    for (int board = 0; board < 3; ++board)
+    {
+        const std::string& record = Records[board];
+        EXPECT_NE(record.find("\"board\":" + std::to_string(board + 1) + ","), std::string::npos)
+            << record;
+        EXPECT_NE(record.find(results[board]), std::string::npos) << record;
+        EXPECT_NE(record.find("\"mode\":\"program-verify\""), std::string::npos) << record;
+        // Each board's own start and time: the boards came 4 s apart, each took no time.
+        EXPECT_NE(record.find("\"elapsed_seconds\":0.000}"), std::string::npos) << record;
+        EXPECT_EQ(CBytes(BoardFlash(board).begin(), BoardFlash(board).begin() + Length), Plain());
+        const long long erase = FirstNonProbeMs(board) - board * 4000;
+        EXPECT_GE(erase, SettleMs) << "board " << board;
+        EXPECT_LE(erase, SettleMs + ProbePeriodMs) << "board " << board;
+    }
+    EXPECT_NE(Records[0].find("\"start\":\"1970-01-01T00:00:00.500Z\""), std::string::npos);
+}
+
+// A board left on the line is probed, never flashed again, whatever its verdict.
+TEST_F(Station, BoardThatStaysIsFlashedOnce)
+{
+    const std::string bad[] = {"--bad-read", "0x10"};
+    for (bool passes : {true, false})
+    {
+        std::string error;
+        std::vector<std::string> options = Quick;
+        if (!passes)
+        {
+            options.insert(options.end(), std::begin(bad), std::end(bad));
+        }
+        ASSERT_TRUE(ConnectBoard(options, {}, error)) << error;
+        ResetFakeClock();
+        ResetFakeStop();
+        RequestStopAt(20000, SIGTERM);
+        EXPECT_EQ(Run({"-v"}), passes ? 0 : 1);
+        ASSERT_EQ(BoardsPutOn(), 1);
+        // One erase, one pass of programming: the write cycles of erase, bypass and its
+        // program cycles, and the program frames.
+        EXPECT_EQ(FramesWith(0, 0x80), 6u + 3 + 256 + 2);
+        EXPECT_EQ(FramesWith(0, 0xC0), 256u);
+        // Then probes every quarter second for the 19.5 s after the download.
+        EXPECT_GE(ProbesSent(0), 19500u / ProbePeriodMs);
+        EXPECT_EQ(Records.size(), 1u);
+        EXPECT_EQ(Lines(Console).back(),
+                  passes ? "1 board flashed: 1 OK, 0 NG" : "1 board flashed: 0 OK, 1 NG");
+    }
+}
+
+struct CEndCase
+{
+    const char* Name;
+    long long StopMs;
+    long long SecondBoardMs; // 0: none
+    std::vector<std::string> SecondBoard;
+    int Status;
+    const char* Summary;
+    size_t Records;
+};
+
+void PrintTo(const CEndCase& row, std::ostream* out)
+{
+    *out << row.Name;
+}
+
+// The first board stays on until 2000 ms and passes; the second, when there is one, comes at
+// 4000 ms. An erase of 60 s is under way when the stop comes at 5000 ms.
+const CEndCase EndCases[] = {
+    {"NoBoardYet", 100, 0, {}, 0, "0 boards flashed: 0 OK, 0 NG", 0},
+    {"AllPassed", 6000, 4000, Quick, 0, "2 boards flashed: 2 OK, 0 NG", 2},
+    {"OneFailed",
+     6000,
+     4000,
+     {"--erase-ms", "0", "--bad-cell", "3"},
+     1,
+     "2 boards flashed: 1 OK, 1 NG",
+     2},
+    {"StopInADownload",
+     5000,
+     4000,
+     {"--erase-ms", "60000"},
+     128 + SIGINT,
+     "2 boards flashed: 1 OK, 1 NG",
+     2},
+};
+
+class StationEnd : public Station, public ::testing::WithParamInterface<CEndCase>
+{
+};
+
+TEST_P(StationEnd, CountsAndExitStatus)
+{
+    const CEndCase& row = GetParam();
+    if (row.StopMs == 100)
+    {
+        TakeBoardOffAt(0);
+    }
+    TakeBoardOffAt(2000);
+    if (row.SecondBoardMs != 0)
+    {
+        PutOnAt(row.SecondBoardMs, row.SecondBoard);
+    }
+    RequestStopAt(row.StopMs, SIGINT);
+    EXPECT_EQ(Run({}), row.Status);
+    const std::vector<std::string> lines = Lines(Console);
+    ASSERT_GE(lines.size(), 2u) << Console;
+    EXPECT_EQ(lines.back(), row.Summary);
+    EXPECT_EQ(lines[lines.size() - 2], "");
+    EXPECT_EQ(Records.size(), row.Records);
+    if (row.Status > 128)
+    {
+        EXPECT_NE(Records.back().find("\"reason\":\"stopped by signal 2\""), std::string::npos)
+            << Records.back();
+        // The stop ended the erase poll at once, not 35 s later.
+        EXPECT_LT(FakeClockMilliseconds(), row.StopMs + 1000);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Rows, StationEnd, ::testing::ValuesIn(EndCases),
+                         [](const ::testing::TestParamInfo<CEndCase>& info)
+                         { return std::string(info.param.Name); });
+
+} // namespace

@@ -103,7 +103,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     bool longOption = false;
     for (int i = 1; i < argc; ++i)
     {
-        for (const char* name : {"--read", "--size", "--erase", "--no-wait", "--result"})
+        for (const char* name :
+             {"--read", "--size", "--erase", "--no-wait", "--result", "--station"})
         {
             longOption = longOption || strcmp(argv[i], name) == 0;
         }

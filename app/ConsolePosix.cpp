@@ -97,9 +97,10 @@ void WaitForTerminalKey()
 
 } // namespace
 
-void KeepRunningWithoutConsole()
+void KeepRunningOnFailedWrites()
 {
     signal(SIGPIPE, SIG_IGN);
+    signal(SIGXFSZ, SIG_IGN);
 }
 
 void MakeOutputUnbuffered()

@@ -61,11 +61,18 @@ void PrintVerdict(bool ok)
 namespace
 {
 
+// The file is made ready first: a path that cannot be written must not cost a whole read.
 bool ReadFlashIntoFile()
 {
     RecordImagePath(ReadPath);
+    EnterStage("Save");
+    if (!PrepareSaveImage(ReadPath))
+    {
+        return false;
+    }
     if (!UntilStopped(RunDownload))
     {
+        AbandonSaveImage();
         return false;
     }
     RecordImageBytes();
@@ -96,7 +103,7 @@ bool DownloadImage(const char* fileName)
 bool RunFromArguments(const CArguments& arguments)
 {
     EnterStage("Arguments");
-    if (!AcceptArguments(arguments))
+    if (!AcceptArguments(arguments) || !OpenRunRecord())
     {
         return false;
     }

@@ -7,7 +7,7 @@
 
 int main(int argc, char** argv)
 {
-    KeepRunningWithoutConsole();
+    KeepRunningOnFailedWrites();
     MakeOutputUnbuffered();
     CArguments arguments;
     WalkArguments(argc, argv, arguments);

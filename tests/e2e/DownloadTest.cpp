@@ -377,6 +377,7 @@ TEST_F(DownloadTest, ChipThatNeverErasesIsGivenUpAfter35Polls)
     EXPECT_EQ(ConsoleBody(result.Out, &elapsed), "Erase               " + std::string(35, '+') +
                                                      marks + ErrorMarker + "Time  <t>\n" +
                                                      NgEnding);
+    EXPECT_EQ(result.Err, "orbelt-dl: the chip erase did not finish after 35 polls\n");
     EXPECT_GE(elapsed, 34);
     EXPECT_LE(elapsed, 37);
     EXPECT_GE(result.WallSeconds, 35.0);
@@ -479,6 +480,65 @@ TEST_F(DownloadTest, ReadFromABoardThatStopsAnsweringLeavesNoFile)
               StageUpTo("Read", 131072, 3) + ErrorMarker + "Time  <t>\n" + NgEnding);
     EXPECT_FALSE(FileExists(back));
     EXPECT_TRUE(std::filesystem::is_empty(Files.Path())) << "a temporary file was left";
+}
+
+// A file the run cannot write is found before the board is touched, not after a whole read
+// or download.
+TEST_F(DownloadTest, FilesThatCannotBeWrittenAreRefusedBeforeTheBoardIsTouched)
+{
+    const std::string folder = Files.Path();
+    const std::string missing = Files.File("missing") + "/file";
+    const std::string image = Image(PlainImage(100));
+    const struct
+    {
+        std::vector<std::string> Arguments;
+        std::string Diagnostic;
+    } cases[] = {
+        {{"--read", folder}, "cannot write " + folder + ": Is a directory"},
+        {{"--read", missing}, "cannot write " + missing + ": No such file or directory"},
+        {{"-v", image, "--result", folder},
+         "cannot append the run record to " + folder + ": Is a directory"},
+        {{"-v", image, "--result", missing},
+         "cannot append the run record to " + missing + ": No such file or directory"},
+    };
+    ASSERT_TRUE(Board.Start(FastErase));
+    for (const auto& row : cases)
+    {
+        std::vector<std::string> arguments = {"-p", "7"};
+        arguments.insert(arguments.end(), row.Arguments.begin(), row.Arguments.end());
+        CProcessResult result = RunDownloader(arguments, Board.Device(), 7, 10);
+        EXPECT_TRUE(result.ExitedWith(1)) << result.Describe();
+        EXPECT_EQ(ConsoleBody(result.Out), NgEnding) << row.Diagnostic;
+        EXPECT_EQ(result.Err, "orbelt-dl: " + row.Diagnostic + "\n");
+    }
+    ASSERT_TRUE(Board.Stop()) << Board.Stderr();
+    EXPECT_TRUE(Board.Trace().empty());
+}
+
+// A file-size limit makes the write fail instead of killing the program: the Save stage is NG,
+// the record says why, and no temporary file is left.
+TEST_F(DownloadTest, FileSizeLimitEndsAReadNgWithItsRecord)
+{
+    ASSERT_TRUE(Board.Start(FastErase));
+    const std::string back = Files.File("back.img");
+    const std::string record = Files.File("runs.jsonl");
+    CProcessOptions options;
+    options.Environment.push_back("ORBELT_COM7=" + Board.Device());
+    CProcessResult result =
+        RunProcess({"/bin/sh", "-c", "ulimit -f 16 && exec \"$0\" \"$@\"", ORBELT_DL_PATH, "-p",
+                    "7", "--stream", "--size", "65536", "--read", back, "--result", record},
+                   options);
+    ASSERT_TRUE(Board.Stop()) << Board.Stderr();
+    EXPECT_TRUE(result.ExitedWith(1)) << result.Describe();
+    EXPECT_EQ(ConsoleBody(result.Out), StageLine("Read", 65536) + "Time  <t>\n" + NgEnding);
+    EXPECT_EQ(result.Err, "orbelt-dl: cannot write " + back + ": File too large\n");
+    const std::string line = ReadFileText(record);
+    EXPECT_NE(line.find("\"failed_stage\":\"Save\",\"reason\":\"cannot write " + back +
+                        ": File too large\""),
+              std::string::npos)
+        << line;
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(Files.Path()), {}), 1)
+        << "only the record is there";
 }
 
 TEST_F(DownloadTest, EraseLeavesTheFlashErased)

@@ -48,3 +48,8 @@ bool OpenReplacement(CReplacementFile& file, const char* targetPath);
 bool WriteReplacement(CReplacementFile& file, const void* data, size_t length);
 bool CommitReplacement(CReplacementFile& file);
 void AbandonReplacement(CReplacementFile& file);
+
+// A write past the process's file size limit (ulimit -f) then fails with EFBIG and takes the
+// normal failure path, instead of ending the process with SIGXFSZ, which would leave the
+// temporary file behind. Nothing to do where there is no such signal.
+void LetWritesFailPastTheSizeLimit();

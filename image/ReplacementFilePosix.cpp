@@ -1,6 +1,9 @@
 #include "image/ReplacementFilePlatform.h"
 
+#include "image/ReplacementFile.h"
+
 #include <cerrno>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -113,4 +116,9 @@ size_t DirectoryPartLength(const char* path)
 bool KeepPermissions(int descriptor, unsigned mode)
 {
     return fchmod(descriptor, static_cast<mode_t>(mode & 0777)) == 0;
+}
+
+void LetWritesFailPastTheSizeLimit()
+{
+    signal(SIGXFSZ, SIG_IGN);
 }

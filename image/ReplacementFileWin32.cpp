@@ -1,5 +1,6 @@
 #include "image/ReplacementFilePlatform.h"
 
+#include "image/ReplacementFile.h"
 #include "image/WindowsErrno.h"
 
 #include <cerrno>
@@ -108,3 +109,5 @@ bool KeepPermissions(int, unsigned)
 {
     return true;
 }
+
+void LetWritesFailPastTheSizeLimit() {}

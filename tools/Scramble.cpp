@@ -208,6 +208,7 @@ bool ParseByte(const char* text, unsigned char& value)
 
 int main(int argc, char** argv)
 {
+    LetWritesFailPastTheSizeLimit();
     const char* paths[2] = {nullptr, nullptr};
     int pathCount = 0;
     for (int i = 1; i < argc; ++i)

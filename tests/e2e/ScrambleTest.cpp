@@ -226,7 +226,8 @@ TEST_F(ScrambleTest, HelpPrintsUsage)
         CProcessResult result = Scramble({option});
         EXPECT_TRUE(result.ExitedWith(0));
         EXPECT_EQ(
-            result.Out.rfind("usage: orbelt-scramble [--force] [--fill BYTE] INPUT OUTPUT\n", 0),
+            result.Out.rfind(
+                "usage: orbelt-scramble [--force] [--fill BYTE] [--binary] INPUT OUTPUT\n", 0),
             0u)
             << result.Out;
         EXPECT_NE(result.Out.find("  --fill BYTE"), std::string::npos);
@@ -320,6 +321,23 @@ TEST_F(ScrambleTest, BadRecordsAreRefusedByLine)
     ExpectRefused({"--force", Files.File("far.s19"), Files.File("out.img")},
                   "orbelt-scramble: " + Files.File("far.s19") +
                       ": line 2: address 0x20000 is past the end of the flash (0x20000 bytes)\n");
+}
+
+// A record file whose first line is damaged is refused by that line, not scrambled as a binary
+// (its text would reach the flash); --binary takes any file as it is.
+TEST_F(ScrambleTest, DamagedFirstRecordIsRefusedUnlessBinaryIsAsked)
+{
+    std::string damaged = HexRecord(0, 0x0010, {1, 2, 3});
+    damaged.erase(damaged.size() - 2, 1); // the first line loses its last digit
+    ASSERT_TRUE(WriteFileText(Files.File("fw.bin"), damaged + HexRecord(1, 0, {})));
+    ExpectRefused({Files.File("fw.bin"), Files.File("out.img")},
+                  "orbelt-scramble: " + Files.File("fw.bin") +
+                      ": line 1: an odd number of hex digits (15)\n");
+
+    CProcessResult binary = Scramble({"--binary", Files.File("fw.bin"), Files.File("out.img")});
+    ASSERT_TRUE(binary.ExitedWith(0)) << binary.Describe();
+    EXPECT_TRUE(ReadFileBytes(Files.File("out.img")) ==
+                Scrambled(ReadFileBytes(Files.File("fw.bin"))));
 }
 
 TEST_F(ScrambleTest, BinaryThatStartsLikeARecordStaysBinary)

@@ -24,6 +24,7 @@ unsigned long LineNumber = 1;
 bool Ended = false;
 bool AfterCarriageReturn = false; // a line feed right after it ends no second line
 unsigned long long Base = 0;      // Intel HEX: from the last type 02 or 04 record
+bool Segmented = false;           // the last was type 02: offsets wrap within the 64 KiB segment
 unsigned long DataRecords = 0;
 long Highest = -1;
 unsigned char Given[ImageCapacity / 8]; // one bit per address a record has given
@@ -189,11 +190,14 @@ bool PutByte(unsigned long long address, unsigned char value)
     return true;
 }
 
-bool PutData(unsigned long long address, const unsigned char* data, size_t length)
+// A data record's bytes at base + offset onwards; in a segment the offset wraps at 64 KiB.
+bool PutData(unsigned long long base, unsigned long long offset, const unsigned char* data,
+             size_t length, bool inSegment)
 {
     for (size_t i = 0; i < length; ++i)
     {
-        if (!PutByte(address + i, data[i]))
+        unsigned long long within = inSegment ? (offset + i) % 0x10000 : offset + i;
+        if (!PutByte(base + within, data[i]))
         {
             return false;
         }
@@ -210,7 +214,7 @@ bool ApplyIntelHex()
     switch (type)
     {
     case 0x00:
-        return PutData(Base + address, Bytes + 4, length);
+        return PutData(Base, address, Bytes + 4, length, Segmented);
     case 0x01:
         Ended = true;
         return true;
@@ -220,7 +224,8 @@ bool ApplyIntelHex()
         {
             return Fail(LineNumber, "a type %02X record needs 2 data bytes", type);
         }
-        Base = BigEndian(Bytes + 4, 2) << (type == 0x02 ? 4 : 16);
+        Segmented = type == 0x02;
+        Base = BigEndian(Bytes + 4, 2) << (Segmented ? 4 : 16);
         return true;
     case 0x03: // start addresses mean nothing to a flash image
     case 0x05:
@@ -241,7 +246,7 @@ bool ApplySRecord()
     case 1:
     case 2:
     case 3:
-        return PutData(address, data, length);
+        return PutData(0, address, data, length, false);
     case 5:
     case 6:
         // The count of data records so far: a line lost in between shows here.
@@ -303,6 +308,7 @@ void StartRecords(ERecordFormat format, unsigned char fill)
     Ended = false;
     AfterCarriageReturn = false;
     Base = 0;
+    Segmented = false;
     DataRecords = 0;
     Highest = -1;
     RecordErrorLine = 0;

@@ -135,6 +135,8 @@ const std::vector<CRecordCase> Cases = {
     // Where data goes and what a stream may not do.
     Read("fw.hex", Hex(2, 0, {0x01, 0x00}) + Hex(0, 0x0010, {0x5A}) + HexEnd, IntelHex,
          {{0x1010, 0x5A}}),
+    Read("fw.hex", Hex(2, 0, {0x10, 0x00}) + Hex(0, 0xFFFE, {1, 2, 3, 4}) + HexEnd, IntelHex,
+         {{0x1FFFE, 1}, {0x1FFFF, 2}, {0x10000, 3}, {0x10001, 4}}),
     Refused("fw.hex", Hex(4, 0, {0x00, 0x01}) + Hex(0, 0xFFFF, {1, 2}) + HexEnd, IntelHex, 2,
             "address 0x20000 is past the end of the flash"),
     Read("fw.hex", Data10 + Data10 + HexEnd, IntelHex, {{0x10, 0xA1}}),

@@ -110,10 +110,10 @@ bool CountMatches(unsigned given, size_t following, const char* what)
 }
 
 // Decodes line (no blanks around it) into Bytes; false with the reason when it is no record in
-// the stream's format.
-bool DecodeRecord(const char* line, size_t length)
+// format's syntax (the checksum is not looked at here).
+bool DecodeRecord(ERecordFormat format, const char* line, size_t length)
 {
-    if (Format == ERecordFormat::IntelHex)
+    if (format == ERecordFormat::IntelHex)
     {
         if (line[0] != ':')
         {
@@ -289,7 +289,7 @@ bool EndLine()
     {
         return Fail(LineNumber, "more after the end record");
     }
-    if (!DecodeRecord(Line + start, end - start) || !CheckSum())
+    if (!DecodeRecord(Format, Line + start, end - start) || !CheckSum())
     {
         return false;
     }
@@ -297,6 +297,11 @@ bool EndLine()
 }
 
 } // namespace
+
+bool IsWholeRecord(ERecordFormat format, const char* line, size_t length)
+{
+    return DecodeRecord(format, line, length);
+}
 
 void StartRecords(ERecordFormat format, unsigned char fill)
 {

@@ -17,8 +17,9 @@ enum class ERecordFormat
 // a short file). Records when the name ends in .hex, .ihex or .ihx (Intel HEX) or .srec, .s19,
 // .s28, .s37 or .mot (S-records), in any case, or when data is text (nothing but printable
 // ASCII, tabs and line ends after an optional UTF-8 byte-order mark) whose first non-blank
-// character is ':' (Intel HEX) or S or s and a digit (S-records); the content decides over the
-// name. None, a plain binary, otherwise. Such a file must then read whole as records.
+// character is ':' (Intel HEX) or S or s and a digit (S-records), or when its first non-blank
+// line is a whole record; the content decides over the name. None, a plain binary, otherwise.
+// Such a file must then read whole as records.
 ERecordFormat RecordFormatOf(const char* name, const unsigned char* data, size_t length);
 
 // Fills ImageBuffer with fill and gets ready for a stream of records in format.

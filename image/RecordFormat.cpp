@@ -1,4 +1,3 @@
-#include "image/ImageRecords.h"
 #include "image/RecordText.h"
 
 #include <cctype>
@@ -7,32 +6,53 @@
 namespace
 {
 
-// A text file: no NUL and nothing but printable ASCII, tabs and line ends after an optional
-// byte-order mark.
+// ':' or S (s) and a digit: what the first record of either format starts with.
+ERecordFormat FormatOfStart(const unsigned char* data, size_t length)
+{
+    if (length > 0 && data[0] == ':')
+    {
+        return ERecordFormat::IntelHex;
+    }
+    bool sLetter = length > 1 && (data[0] == 'S' || data[0] == 's');
+    return sLetter && data[1] >= '0' && data[1] <= '9' ? ERecordFormat::SRecord
+                                                       : ERecordFormat::None;
+}
+
+// Records when it starts like them and is text: no NUL and nothing but printable ASCII, tabs
+// and line ends after an optional byte-order mark. A file that is not text is records all the
+// same when its first line is a whole record, so that a stray byte further on is refused by its
+// line instead of being flashed.
 ERecordFormat FormatOfContent(const unsigned char* data, size_t length)
 {
     size_t start =
         length >= sizeof ByteOrderMark && memcmp(data, ByteOrderMark, sizeof ByteOrderMark) == 0
             ? sizeof ByteOrderMark
             : 0;
-    for (size_t i = start; i < length; ++i)
+    bool text = true;
+    for (size_t i = start; text && i < length; ++i)
     {
-        if (!IsText(data[i]))
-        {
-            return ERecordFormat::None;
-        }
+        text = IsText(data[i]);
     }
     while (start < length && (IsBlank(static_cast<char>(data[start])) || IsLineEnd(data[start])))
     {
         ++start;
     }
-    if (start < length && data[start] == ':')
+    ERecordFormat format = FormatOfStart(data + start, length - start);
+    if (format == ERecordFormat::None || text)
     {
-        return ERecordFormat::IntelHex;
+        return format;
     }
-    bool sLetter = start + 1 < length && (data[start] == 'S' || data[start] == 's');
-    return sLetter && data[start + 1] >= '0' && data[start + 1] <= '9' ? ERecordFormat::SRecord
-                                                                       : ERecordFormat::None;
+    size_t end = start;
+    while (end < length && !IsLineEnd(data[end]))
+    {
+        ++end;
+    }
+    while (end > start && IsBlank(static_cast<char>(data[end - 1])))
+    {
+        --end;
+    }
+    const char* line = reinterpret_cast<const char*>(data + start);
+    return IsWholeRecord(format, line, end - start) ? format : ERecordFormat::None;
 }
 
 bool HasExtension(const char* name, const char* const* extensions)

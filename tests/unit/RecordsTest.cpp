@@ -110,6 +110,7 @@ const std::vector<CRecordCase> Cases = {
     Read("fw.bin", "\n \t" + GoodS, SRecords, {{0x10, 0xA1}}),
     Plain("fw.bin", std::string(":00\0\xFF\n", 6)),
     Plain("fw.bin", "# notes\n" + GoodHex),
+    Refused("fw.bin", GoodHex + "\x1A", IntelHex, 3, "more after the end record"),
     Refused("FW.HEX", "# notes\n" + GoodHex, IntelHex, 1, "not an Intel HEX record"),
     Refused("FW.Mot", std::string("\0\x01", 2), SRecords, 1, "not an S-record"),
     Plain("dir.hex/fw", std::string("\0\x01", 2)),

@@ -3,9 +3,8 @@
 // The console seam: one source file per platform.
 
 // A console that goes away (a closed pipe, a closed terminal window's output) must never end
-// a flash in the middle: write errors on standard output are ignored from here on. A file-size
-// limit makes a write fail instead of ending the process, so that the run ends NG as usual.
-void KeepRunningOnFailedWrites();
+// a flash in the middle: write errors on standard output are ignored from here on.
+void KeepRunningWithoutConsole();
 // Every later print reaches the console at once, line feed or not, pipe or terminal.
 void MakeOutputUnbuffered();
 // Waits for one key press without echo on a terminal; otherwise reads one byte or end of

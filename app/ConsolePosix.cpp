@@ -97,10 +97,9 @@ void WaitForTerminalKey()
 
 } // namespace
 
-void KeepRunningOnFailedWrites()
+void KeepRunningWithoutConsole()
 {
     signal(SIGPIPE, SIG_IGN);
-    signal(SIGXFSZ, SIG_IGN);
 }
 
 void MakeOutputUnbuffered()

@@ -19,7 +19,7 @@ bool IsConsole(DWORD stream)
 } // namespace
 
 // Windows raises no signal for a closed pipe: the failed write only returns an error.
-void KeepRunningOnFailedWrites() {}
+void KeepRunningWithoutConsole() {}
 
 void MakeOutputUnbuffered()
 {

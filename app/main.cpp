@@ -4,10 +4,12 @@
 #include "app/RunRecord.h"
 #include "app/Settings.h"
 #include "base/Stop.h"
+#include "image/ReplacementFile.h"
 
 int main(int argc, char** argv)
 {
-    KeepRunningOnFailedWrites();
+    KeepRunningWithoutConsole();
+    LetWritesFailPastTheSizeLimit();
     MakeOutputUnbuffered();
     CArguments arguments;
     WalkArguments(argc, argv, arguments);

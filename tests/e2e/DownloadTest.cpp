@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <unistd.h>
 
 namespace
 {
@@ -470,6 +471,30 @@ TEST_F(DownloadTest, ReadBackIsTheImageFileOfTheFlash)
     {
         ASSERT_TRUE(frames[i] == Frame(0x00, static_cast<uint32_t>(i % 131072), 0)) << i;
     }
+}
+
+// --read /dev/stdout with standard output redirected to a file: the image goes through the
+// descriptor, between the console's time line and its banner, and /dev/stdout stays a link (the
+// tests run as root, where a rename over it would break it for every process).
+TEST_F(DownloadTest, ReadBackToStandardOutputGoesThroughTheDescriptor)
+{
+    std::vector<uint8_t> plain = PlainImage(100, 5);
+    ASSERT_TRUE(Board.Start(Programmed(plain)));
+    const std::string captured = Files.File("captured.out");
+    CProcessOptions options;
+    options.Environment.push_back("ORBELT_COM7=" + Board.Device());
+    CProcessResult result =
+        RunProcess({"/bin/sh", "-c", "exec \"$0\" -p 7 --read /dev/stdout --size 100 > \"$1\"",
+                    ORBELT_DL_PATH, captured},
+                   options);
+    ASSERT_TRUE(Board.Stop()) << Board.Stderr();
+    EXPECT_TRUE(result.ExitedWith(1)) << result.Describe();
+    ASSERT_TRUE(WriteImageFile(Files.File("expected.img"), plain));
+    EXPECT_EQ(ConsoleBody(ReadFileText(captured)),
+              StageLine("Read", 100) + "Time  <t>\n" + ReadFileText(Files.File("expected.img")) +
+                  OkEndingWith("Flash saved, press any key to continue"));
+    char link[64] = {};
+    EXPECT_GT(readlink("/dev/stdout", link, sizeof link - 1), 0) << "/dev/stdout is no link";
 }
 
 TEST_F(DownloadTest, ReadFromABoardThatStopsAnsweringLeavesNoFile)

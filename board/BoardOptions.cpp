@@ -13,37 +13,21 @@ static const uint64_t MaxBaud = 4000000;
 static const uint64_t MaxEraseMilliseconds = 3600000;
 static const uint64_t MaxLatencyMilliseconds = 1000;
 
-const char* const BoardUsage =
+static const char* const UsageHead =
     "Usage: orbelt-board [options]\n"
     "Emulates the target board: a 128 KiB AMD-style NOR flash behind the 5-byte frame\n"
     "protocol, on a new pseudo-terminal whose path is the first line printed.\n"
-    "\n"
-    "  --image FILE         initial flash contents from offset 0 (default: all 0xFF)\n"
-    "  --dump FILE          write the 131072-byte array to FILE when the board exits\n"
-    "  --trace FILE         record every byte the host sent, raw\n"
-    "  --link PATH          make PATH a symbolic link to the device (removed at exit);\n"
-    "                       an existing PATH must be a dangling link\n"
-    "  --exit-on-close      exit when the host closes the device after sending to it\n"
-    "  --baud N             pace both directions at N baud, 11 bit times a byte\n"
-    "  --latency-ms N       a USB-serial adapter between board and host: replies reach the\n"
-    "                       host in 62-byte packets, a partial one when N ms have passed\n"
-    "                       since the adapter's last packet (default 0: no adapter)\n"
-    "  --erase-ms N         chip erase duration in milliseconds (default 1500)\n"
-    "  --ack V              acknowledgement byte (default 0x00)\n"
-    "faults:\n"
-    "  --stop-after N       answer the first N frames, then answer nothing\n"
-    "  --vanish-after N     after N frames remove the device and exit\n"
-    "  --erase-never        the chip erase never completes\n"
-    "  --bad-cell ADDR      reads of ADDR return bit 0 inverted (repeatable)\n"
-    "  --bad-read ADDR      read frames at ADDR return bit 0 inverted (repeatable)\n"
-    "  --short-program N    answer the N-th program frame with 1 byte instead of 2\n"
-    "  --surplus N:COUNT    after answering frame N send COUNT extra 0xEE bytes (repeatable)\n"
-    "  -h, --help           print this help\n"
+    "\n";
+
+static const char* const UsageTail =
     "\n"
     "Numbers are decimal or 0x hexadecimal. Frames are counted from 1 over all frames.\n"
     "Exit status: 0 after SIGTERM, SIGINT, --exit-on-close or --vanish-after (the dump and\n"
     "trace are written then), 2 for a bad command line or unusable image, 1 when the\n"
     "device cannot be set up.\n";
+
+// Where the help text of a row starts; continuation lines are indented as far.
+static const size_t HelpColumn = 23;
 
 bool ParseBoardNumber(const std::string& text, uint64_t max, uint64_t& value)
 {
@@ -101,100 +85,196 @@ static bool ParseSurplus(const std::string& text, CBoardOptions& options, std::s
     return true;
 }
 
-static bool IsValueOption(const std::string& name)
+namespace
 {
-    static const char* const Names[] = {
-        "--image",      "--dump",    "--trace",        "--link",          "--baud",
-        "--latency-ms", "--ack",     "--erase-ms",     "--bad-cell",      "--bad-read",
-        "--stop-after", "--surplus", "--vanish-after", "--short-program",
-    };
-    return std::any_of(std::begin(Names), std::end(Names),
-                       [&name](const char* known) { return name == known; });
+
+// One option's value on its way into CBoardOptions, with the checks its kind of value needs.
+class CArgument
+{
+  public:
+    const std::string& Name;
+    const std::string& Value;
+    std::string& Error;
+
+    bool Path(std::string& path) const
+    {
+        if (Value.empty())
+        {
+            Error = Name + " needs a non-empty path";
+            return false;
+        }
+        path = Value;
+        return true;
+    }
+    template <typename T> bool Number(uint64_t min, uint64_t max, T& field) const
+    {
+        uint64_t number = 0;
+        if (!ParseNumberOption(Name, Value, min, max, number, Error))
+        {
+            return false;
+        }
+        field = static_cast<T>(number);
+        return true;
+    }
+    bool Address(std::vector<uint32_t>& addresses) const
+    {
+        uint32_t address = 0;
+        if (!Number(0, FlashSize - 1, address))
+        {
+            return false;
+        }
+        addresses.push_back(address);
+        return true;
+    }
+};
+
+class CBoardOption
+{
+  public:
+    const char* Name;
+    // The other spelling; an option that has one is only ever a whole argument.
+    const char* Short;
+    // What the help calls the value; nullptr for an option without one.
+    const char* Value;
+    // Listed under "faults:" in the help.
+    bool Fault;
+    // Lines separated by '\n'.
+    const char* Help;
+    bool (*Apply)(const CArgument& argument, CBoardOptions& options);
+};
+
+const CBoardOption OptionTable[] = {
+    {"--image", nullptr, "FILE", false, "initial flash contents from offset 0 (default: all 0xFF)",
+     [](const CArgument& a, CBoardOptions& o) { return a.Path(o.ImagePath); }},
+    {"--dump", nullptr, "FILE", false, "write the 131072-byte array to FILE when the board exits",
+     [](const CArgument& a, CBoardOptions& o) { return a.Path(o.DumpPath); }},
+    {"--trace", nullptr, "FILE", false, "record every byte the host sent, raw",
+     [](const CArgument& a, CBoardOptions& o) { return a.Path(o.TracePath); }},
+    {"--link", nullptr, "PATH", false,
+     "make PATH a symbolic link to the device (removed at exit);\n"
+     "an existing PATH must be a dangling link",
+     [](const CArgument& a, CBoardOptions& o) { return a.Path(o.LinkPath); }},
+    {"--exit-on-close", nullptr, nullptr, false,
+     "exit when the host closes the device after sending to it",
+     [](const CArgument&, CBoardOptions& o)
+     {
+         o.ExitOnClose = true;
+         return true;
+     }},
+    {"--baud", nullptr, "N", false, "pace both directions at N baud, 11 bit times a byte",
+     [](const CArgument& a, CBoardOptions& o) { return a.Number(1, MaxBaud, o.Baud); }},
+    {"--latency-ms", nullptr, "N", false,
+     "a USB-serial adapter between board and host: replies reach the\n"
+     "host in 62-byte packets, a partial one when N ms have passed\n"
+     "since the adapter's last packet (default 0: no adapter)",
+     [](const CArgument& a, CBoardOptions& o)
+     { return a.Number(0, MaxLatencyMilliseconds, o.LatencyMilliseconds); }},
+    {"--erase-ms", nullptr, "N", false, "chip erase duration in milliseconds (default 1500)",
+     [](const CArgument& a, CBoardOptions& o)
+     { return a.Number(0, MaxEraseMilliseconds, o.EraseMilliseconds); }},
+    {"--ack", nullptr, "V", false, "acknowledgement byte (default 0x00)",
+     [](const CArgument& a, CBoardOptions& o) { return a.Number(0, 0xFF, o.Ack); }},
+    {"--stop-after", nullptr, "N", true, "answer the first N frames, then answer nothing",
+     [](const CArgument& a, CBoardOptions& o)
+     {
+         o.StopAfterGiven = true;
+         return a.Number(0, MaxFrame, o.StopAfter);
+     }},
+    {"--vanish-after", nullptr, "N", true, "after N frames remove the device and exit",
+     [](const CArgument& a, CBoardOptions& o) { return a.Number(1, MaxFrame, o.VanishAfter); }},
+    {"--erase-never", nullptr, nullptr, true, "the chip erase never completes",
+     [](const CArgument&, CBoardOptions& o)
+     {
+         o.EraseNever = true;
+         return true;
+     }},
+    {"--bad-cell", nullptr, "ADDR", true, "reads of ADDR return bit 0 inverted (repeatable)",
+     [](const CArgument& a, CBoardOptions& o) { return a.Address(o.BadCells); }},
+    {"--bad-read", nullptr, "ADDR", true, "read frames at ADDR return bit 0 inverted (repeatable)",
+     [](const CArgument& a, CBoardOptions& o) { return a.Address(o.BadReads); }},
+    {"--short-program", nullptr, "N", true,
+     "answer the N-th program frame with 1 byte instead of 2",
+     [](const CArgument& a, CBoardOptions& o) { return a.Number(1, MaxFrame, o.ShortProgram); }},
+    {"--surplus", nullptr, "N:COUNT", true,
+     "after answering frame N send COUNT extra 0xEE bytes (repeatable)",
+     [](const CArgument& a, CBoardOptions& o) { return ParseSurplus(a.Value, o, a.Error); }},
+    {"--help", "-h", nullptr, false, "print this help",
+     [](const CArgument&, CBoardOptions& o)
+     {
+         o.Help = true;
+         return true;
+     }},
+};
+
+const CBoardOption* FindOption(bool (*matches)(const CBoardOption&, const std::string&),
+                               const std::string& text)
+{
+    const auto found =
+        std::find_if(std::begin(OptionTable), std::end(OptionTable),
+                     [&](const CBoardOption& option) { return matches(option, text); });
+    return found == std::end(OptionTable) ? nullptr : found;
 }
 
-static bool ApplyValueOption(const std::string& name, const std::string& value,
-                             CBoardOptions& options, std::string& error)
+const CBoardOption* FindWholeArgument(const std::string& argument)
 {
-    uint64_t number = 0;
-    if (name == "--image" || name == "--dump" || name == "--trace" || name == "--link")
+    return FindOption(
+        [](const CBoardOption& option, const std::string& text)
+        { return option.Short != nullptr && (text == option.Short || text == option.Name); },
+        argument);
+}
+
+const CBoardOption* FindLongOption(const std::string& name)
+{
+    return FindOption([](const CBoardOption& option, const std::string& text)
+                      { return option.Short == nullptr && text == option.Name; },
+                      name);
+}
+
+std::string HelpRow(const CBoardOption& option)
+{
+    std::string label = option.Name;
+    if (option.Short != nullptr)
     {
-        if (value.empty())
+        label = option.Short + (", " + label);
+    }
+    if (option.Value != nullptr)
+    {
+        label = label + " " + option.Value;
+    }
+    return FormatHelpRow(label, option.Help);
+}
+
+} // namespace
+
+std::string FormatHelpRow(const std::string& label, const std::string& help)
+{
+    std::string row = "  " + label;
+    row.append(std::max<size_t>(HelpColumn, row.size() + 1) - row.size(), ' ');
+    for (const char letter : help)
+    {
+        row += letter;
+        if (letter == '\n')
         {
-            error = name + " needs a non-empty path";
-            return false;
+            row.append(HelpColumn, ' ');
         }
-        std::string& path = name == "--image"   ? options.ImagePath
-                            : name == "--dump"  ? options.DumpPath
-                            : name == "--trace" ? options.TracePath
-                                                : options.LinkPath;
-        path = value;
-        return true;
     }
-    if (name == "--baud")
+    return row + "\n";
+}
+
+std::string BoardUsage()
+{
+    std::string usage = UsageHead;
+    bool faultsBegun = false;
+    for (const CBoardOption& option : OptionTable)
     {
-        if (!ParseNumberOption(name, value, 1, MaxBaud, number, error))
+        if (option.Fault && !faultsBegun)
         {
-            return false;
+            usage += "faults:\n";
+            faultsBegun = true;
         }
-        options.Baud = static_cast<uint32_t>(number);
-        return true;
+        usage += HelpRow(option);
     }
-    if (name == "--latency-ms")
-    {
-        if (!ParseNumberOption(name, value, 0, MaxLatencyMilliseconds, number, error))
-        {
-            return false;
-        }
-        options.LatencyMilliseconds = static_cast<int64_t>(number);
-        return true;
-    }
-    if (name == "--erase-ms")
-    {
-        if (!ParseNumberOption(name, value, 0, MaxEraseMilliseconds, number, error))
-        {
-            return false;
-        }
-        options.EraseMilliseconds = static_cast<int64_t>(number);
-        return true;
-    }
-    if (name == "--ack")
-    {
-        if (!ParseNumberOption(name, value, 0, 0xFF, number, error))
-        {
-            return false;
-        }
-        options.Ack = static_cast<uint8_t>(number);
-        return true;
-    }
-    if (name == "--bad-cell" || name == "--bad-read")
-    {
-        if (!ParseNumberOption(name, value, 0, FlashSize - 1, number, error))
-        {
-            return false;
-        }
-        (name == "--bad-cell" ? options.BadCells : options.BadReads)
-            .push_back(static_cast<uint32_t>(number));
-        return true;
-    }
-    if (name == "--stop-after")
-    {
-        options.StopAfterGiven = true;
-        return ParseNumberOption(name, value, 0, MaxFrame, options.StopAfter, error);
-    }
-    if (name == "--vanish-after")
-    {
-        return ParseNumberOption(name, value, 1, MaxFrame, options.VanishAfter, error);
-    }
-    if (name == "--short-program")
-    {
-        return ParseNumberOption(name, value, 1, MaxFrame, options.ShortProgram, error);
-    }
-    if (name == "--surplus")
-    {
-        return ParseSurplus(value, options, error);
-    }
-    error = "unknown option '" + name + "'";
-    return false;
+    return usage + UsageTail;
 }
 
 bool ParseBoardOptions(int argc, const char* const* argv, CBoardOptions& options,
@@ -203,9 +283,11 @@ bool ParseBoardOptions(int argc, const char* const* argv, CBoardOptions& options
     for (int i = 1; i < argc; ++i)
     {
         const std::string argument = argv[i];
-        if (argument == "-h" || argument == "--help")
+        const CBoardOption* whole = FindWholeArgument(argument);
+        if (whole != nullptr)
         {
-            options.Help = true;
+            static const std::string NoValue;
+            whole->Apply(CArgument{argument, NoValue, error}, options);
             continue;
         }
         if (argument.size() < 3 || argument.compare(0, 2, "--") != 0)
@@ -215,23 +297,22 @@ bool ParseBoardOptions(int argc, const char* const* argv, CBoardOptions& options
         }
         const size_t equals = argument.find('=');
         const std::string name = argument.substr(0, equals);
-        if (name == "--exit-on-close" || name == "--erase-never")
+        const CBoardOption* option = FindLongOption(name);
+        if (option == nullptr)
+        {
+            error = "unknown option '" + name + "'";
+            return false;
+        }
+        std::string value;
+        if (option->Value == nullptr)
         {
             if (equals != std::string::npos)
             {
                 error = name + " takes no value";
                 return false;
             }
-            (name == "--exit-on-close" ? options.ExitOnClose : options.EraseNever) = true;
-            continue;
         }
-        if (!IsValueOption(name))
-        {
-            error = "unknown option '" + name + "'";
-            return false;
-        }
-        std::string value;
-        if (equals != std::string::npos)
+        else if (equals != std::string::npos)
         {
             value = argument.substr(equals + 1);
         }
@@ -244,7 +325,7 @@ bool ParseBoardOptions(int argc, const char* const* argv, CBoardOptions& options
             error = name + " needs a value";
             return false;
         }
-        if (!ApplyValueOption(name, value, options, error))
+        if (!option->Apply(CArgument{name, value, error}, options))
         {
             return false;
         }

@@ -31,7 +31,10 @@ class CBoardOptions
     std::map<uint64_t, uint64_t> Surplus;
 };
 
-extern const char* const BoardUsage;
+// The --help text, its option rows made from the option table.
+std::string BoardUsage();
+// "  LABEL   help", the help's lines after the first indented to its column.
+std::string FormatHelpRow(const std::string& label, const std::string& help);
 
 // Reads argv[1..argc-1]. Options take their value as the next argument or after '='.
 // On failure error says what was wrong, naming the option.

@@ -1,5 +1,6 @@
 #include "board/BoardOptions.h"
 
+#include "board/BoardCommands.h"
 #include "board/FlashChip.h"
 
 #include <algorithm>
@@ -12,6 +13,7 @@ static const uint64_t MaxSurplus = 1u << 20;
 static const uint64_t MaxBaud = 4000000;
 static const uint64_t MaxEraseMilliseconds = 3600000;
 static const uint64_t MaxLatencyMilliseconds = 1000;
+static const uint64_t MaxReturnMilliseconds = 3600000;
 
 static const char* const UsageHead =
     "Usage: orbelt-board [options]\n"
@@ -128,6 +130,13 @@ class CArgument
     }
 };
 
+enum class EGroup
+{
+    Run,   // set once for the whole run
+    Board, // set for each board, by the command line and by the on command
+    Fault, // set for each board too, and listed under "faults:" in the help
+};
+
 class CBoardOption
 {
   public:
@@ -136,69 +145,79 @@ class CBoardOption
     const char* Short;
     // What the help calls the value; nullptr for an option without one.
     const char* Value;
-    // Listed under "faults:" in the help.
-    bool Fault;
+    EGroup Group;
     // Lines separated by '\n'.
     const char* Help;
     bool (*Apply)(const CArgument& argument, CBoardOptions& options);
 };
 
 const CBoardOption OptionTable[] = {
-    {"--image", nullptr, "FILE", false, "initial flash contents from offset 0 (default: all 0xFF)",
+    {"--image", nullptr, "FILE", EGroup::Board,
+     "initial flash contents from offset 0 (default: all 0xFF)",
      [](const CArgument& a, CBoardOptions& o) { return a.Path(o.ImagePath); }},
-    {"--dump", nullptr, "FILE", false, "write the 131072-byte array to FILE when the board exits",
+    {"--dump", nullptr, "FILE", EGroup::Run,
+     "write the 131072-byte array to FILE when the board exits",
      [](const CArgument& a, CBoardOptions& o) { return a.Path(o.DumpPath); }},
-    {"--trace", nullptr, "FILE", false, "record every byte the host sent, raw",
+    {"--trace", nullptr, "FILE", EGroup::Run, "record every byte the host sent, raw",
      [](const CArgument& a, CBoardOptions& o) { return a.Path(o.TracePath); }},
-    {"--link", nullptr, "PATH", false,
+    {"--link", nullptr, "PATH", EGroup::Run,
      "make PATH a symbolic link to the device (removed at exit);\n"
      "an existing PATH must be a dangling link",
      [](const CArgument& a, CBoardOptions& o) { return a.Path(o.LinkPath); }},
-    {"--exit-on-close", nullptr, nullptr, false,
+    {"--exit-on-close", nullptr, nullptr, EGroup::Run,
      "exit when the host closes the device after sending to it",
      [](const CArgument&, CBoardOptions& o)
      {
          o.ExitOnClose = true;
          return true;
      }},
-    {"--baud", nullptr, "N", false, "pace both directions at N baud, 11 bit times a byte",
+    {"--baud", nullptr, "N", EGroup::Run, "pace both directions at N baud, 11 bit times a byte",
      [](const CArgument& a, CBoardOptions& o) { return a.Number(1, MaxBaud, o.Baud); }},
-    {"--latency-ms", nullptr, "N", false,
+    {"--latency-ms", nullptr, "N", EGroup::Run,
      "a USB-serial adapter between board and host: replies reach the\n"
      "host in 62-byte packets, a partial one when N ms have passed\n"
      "since the adapter's last packet (default 0: no adapter)",
      [](const CArgument& a, CBoardOptions& o)
      { return a.Number(0, MaxLatencyMilliseconds, o.LatencyMilliseconds); }},
-    {"--erase-ms", nullptr, "N", false, "chip erase duration in milliseconds (default 1500)",
+    {"--erase-ms", nullptr, "N", EGroup::Board,
+     "chip erase duration in milliseconds (default 1500)",
      [](const CArgument& a, CBoardOptions& o)
      { return a.Number(0, MaxEraseMilliseconds, o.EraseMilliseconds); }},
-    {"--ack", nullptr, "V", false, "acknowledgement byte (default 0x00)",
+    {"--ack", nullptr, "V", EGroup::Board, "acknowledgement byte (default 0x00)",
      [](const CArgument& a, CBoardOptions& o) { return a.Number(0, 0xFF, o.Ack); }},
-    {"--stop-after", nullptr, "N", true, "answer the first N frames, then answer nothing",
+    {"--stop-after", nullptr, "N", EGroup::Fault, "answer the first N frames, then answer nothing",
      [](const CArgument& a, CBoardOptions& o)
      {
          o.StopAfterGiven = true;
          return a.Number(0, MaxFrame, o.StopAfter);
      }},
-    {"--vanish-after", nullptr, "N", true, "after N frames remove the device and exit",
+    {"--vanish-after", nullptr, "N", EGroup::Fault, "after N frames remove the device and exit",
      [](const CArgument& a, CBoardOptions& o) { return a.Number(1, MaxFrame, o.VanishAfter); }},
-    {"--erase-never", nullptr, nullptr, true, "the chip erase never completes",
+    {"--return-after-ms", nullptr, "N", EGroup::Fault,
+     "with --vanish-after: the device comes back N ms later as a new\n"
+     "pseudo-terminal (its path printed as a new line), and the board\n"
+     "goes on instead of exiting",
+     [](const CArgument& a, CBoardOptions& o)
+     { return a.Number(0, MaxReturnMilliseconds, o.ReturnAfterMilliseconds); }},
+    {"--erase-never", nullptr, nullptr, EGroup::Fault, "the chip erase never completes",
      [](const CArgument&, CBoardOptions& o)
      {
          o.EraseNever = true;
          return true;
      }},
-    {"--bad-cell", nullptr, "ADDR", true, "reads of ADDR return bit 0 inverted (repeatable)",
+    {"--bad-cell", nullptr, "ADDR", EGroup::Fault,
+     "reads of ADDR return bit 0 inverted (repeatable)",
      [](const CArgument& a, CBoardOptions& o) { return a.Address(o.BadCells); }},
-    {"--bad-read", nullptr, "ADDR", true, "read frames at ADDR return bit 0 inverted (repeatable)",
+    {"--bad-read", nullptr, "ADDR", EGroup::Fault,
+     "read frames at ADDR return bit 0 inverted (repeatable)",
      [](const CArgument& a, CBoardOptions& o) { return a.Address(o.BadReads); }},
-    {"--short-program", nullptr, "N", true,
+    {"--short-program", nullptr, "N", EGroup::Fault,
      "answer the N-th program frame with 1 byte instead of 2",
      [](const CArgument& a, CBoardOptions& o) { return a.Number(1, MaxFrame, o.ShortProgram); }},
-    {"--surplus", nullptr, "N:COUNT", true,
+    {"--surplus", nullptr, "N:COUNT", EGroup::Fault,
      "after answering frame N send COUNT extra 0xEE bytes (repeatable)",
      [](const CArgument& a, CBoardOptions& o) { return ParseSurplus(a.Value, o, a.Error); }},
-    {"--help", "-h", nullptr, false, "print this help",
+    {"--help", "-h", nullptr, EGroup::Run, "print this help",
      [](const CArgument&, CBoardOptions& o)
      {
          o.Help = true;
@@ -267,68 +286,111 @@ std::string BoardUsage()
     bool faultsBegun = false;
     for (const CBoardOption& option : OptionTable)
     {
-        if (option.Fault && !faultsBegun)
+        if (option.Group == EGroup::Fault && !faultsBegun)
         {
             usage += "faults:\n";
             faultsBegun = true;
         }
         usage += HelpRow(option);
     }
-    return usage + UsageTail;
+    return usage + "\n" + BoardCommandHelp() + UsageTail;
 }
 
-bool ParseBoardOptions(int argc, const char* const* argv, CBoardOptions& options,
-                       std::string& error)
+// The option an argument names; error says why none does.
+static const CBoardOption* FindOption(const std::string& argument, std::string& error)
 {
-    for (int i = 1; i < argc; ++i)
+    const CBoardOption* whole = FindWholeArgument(argument);
+    if (whole != nullptr)
     {
-        const std::string argument = argv[i];
-        const CBoardOption* whole = FindWholeArgument(argument);
-        if (whole != nullptr)
+        return whole;
+    }
+    if (argument.size() < 3 || argument.compare(0, 2, "--") != 0)
+    {
+        error = "unexpected argument '" + argument + "'";
+        return nullptr;
+    }
+    const std::string name = argument.substr(0, argument.find('='));
+    const CBoardOption* option = FindLongOption(name);
+    if (option == nullptr)
+    {
+        error = "unknown option '" + name + "'";
+    }
+    return option;
+}
+
+// The value of a long option: after '=', or the next argument (at then moves past it).
+static bool TakeValue(const CBoardOption& option, const std::string& argument, int argc,
+                      const char* const* argv, int& at, std::string& value, std::string& error)
+{
+    const size_t equals = argument.find('=');
+    const std::string name = option.Name;
+    if (option.Value == nullptr)
+    {
+        if (equals != std::string::npos)
         {
-            static const std::string NoValue;
-            whole->Apply(CArgument{argument, NoValue, error}, options);
-            continue;
-        }
-        if (argument.size() < 3 || argument.compare(0, 2, "--") != 0)
-        {
-            error = "unexpected argument '" + argument + "'";
+            error = name + " takes no value";
             return false;
         }
-        const size_t equals = argument.find('=');
-        const std::string name = argument.substr(0, equals);
-        const CBoardOption* option = FindLongOption(name);
-        if (option == nullptr)
-        {
-            error = "unknown option '" + name + "'";
-            return false;
-        }
+        return true;
+    }
+    if (equals != std::string::npos)
+    {
+        value = argument.substr(equals + 1);
+        return true;
+    }
+    if (at + 1 < argc)
+    {
+        value = argv[++at];
+        return true;
+    }
+    error = name + " needs a value";
+    return false;
+}
+
+static bool InScope(const CBoardOption& option, bool oneBoard, std::string& error)
+{
+    if (oneBoard && option.Group == EGroup::Run)
+    {
+        error = std::string(option.Name) + " is set for the whole run, not for one board";
+        return false;
+    }
+    return true;
+}
+
+static bool WalkOptions(int argc, const char* const* argv, bool oneBoard, CBoardOptions& options,
+                        std::string& error)
+{
+    for (int at = 1; at < argc; ++at)
+    {
+        const std::string argument = argv[at];
+        const CBoardOption* option = FindOption(argument, error);
         std::string value;
-        if (option->Value == nullptr)
+        if (option == nullptr || !InScope(*option, oneBoard, error) ||
+            (option->Short == nullptr &&
+             !TakeValue(*option, argument, argc, argv, at, value, error)))
         {
-            if (equals != std::string::npos)
-            {
-                error = name + " takes no value";
-                return false;
-            }
-        }
-        else if (equals != std::string::npos)
-        {
-            value = argument.substr(equals + 1);
-        }
-        else if (i + 1 < argc)
-        {
-            value = argv[++i];
-        }
-        else
-        {
-            error = name + " needs a value";
             return false;
         }
+        const std::string name = option->Name;
         if (!option->Apply(CArgument{name, value, error}, options))
         {
             return false;
         }
     }
     return true;
+}
+
+bool ParseBoardOptions(int argc, const char* const* argv, CBoardOptions& options,
+                       std::string& error)
+{
+    return WalkOptions(argc, argv, false, options, error);
+}
+
+bool ParseOneBoardOptions(const std::vector<std::string>& words, CBoardOptions& options,
+                          std::string& error)
+{
+    std::vector<const char*> argv{"on"};
+    std::transform(words.begin(), words.end(), std::back_inserter(argv),
+                   [](const std::string& word) { return word.c_str(); });
+    return WalkOptions(static_cast<int>(argv.size()), argv.data(), true, options, error);
 }

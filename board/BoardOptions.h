@@ -5,8 +5,9 @@
 #include <string>
 #include <vector>
 
-// Everything the command line of orbelt-board sets. Counts of frames are 1-based over all
-// frames the host sent; 0 means the option was not given.
+// Everything the command line of orbelt-board sets, and the on command for a new board.
+// Counts of frames are 1-based over all frames the host sent to that board; 0 means the
+// option was not given.
 class CBoardOptions
 {
   public:
@@ -23,6 +24,8 @@ class CBoardOptions
     bool StopAfterGiven = false;
     uint64_t StopAfter = 0;
     uint64_t VanishAfter = 0;
+    // -1: a vanished device does not come back, the board exits.
+    int64_t ReturnAfterMilliseconds = -1;
     bool EraseNever = false;
     std::vector<uint32_t> BadCells;
     std::vector<uint32_t> BadReads;
@@ -40,6 +43,11 @@ std::string FormatHelpRow(const std::string& label, const std::string& help);
 // On failure error says what was wrong, naming the option.
 bool ParseBoardOptions(int argc, const char* const* argv, CBoardOptions& options,
                        std::string& error);
+
+// The options of one board that the on command puts on the line, given as words; the options
+// of the whole run are refused.
+bool ParseOneBoardOptions(const std::vector<std::string>& words, CBoardOptions& options,
+                          std::string& error);
 
 // Decimal, or hexadecimal with a 0x prefix; the whole text must be a number within max.
 bool ParseBoardNumber(const std::string& text, uint64_t max, uint64_t& value);

@@ -21,7 +21,7 @@ CBoardLine::CBoardLine(const CBoardOptions& options, int64_t now)
 {
 }
 
-size_t CBoardLine::Receive(int device, bool drainAll, CTraceFile& trace)
+size_t CBoardLine::Receive(int device, bool drainAll, bool toBoard, CTraceFile& trace)
 {
     uint8_t buffer[IoChunk];
     size_t total = 0;
@@ -47,7 +47,7 @@ size_t CBoardLine::Receive(int device, bool drainAll, CTraceFile& trace)
             break;
         }
         const int64_t now = BoardNanoseconds();
-        for (ssize_t i = 0; i < count; ++i)
+        for (ssize_t i = 0; toBoard && i < count; ++i)
         {
             Incoming.push_back(CTimedByte{buffer[i], ReceiveClock.Schedule(now)});
         }
@@ -65,7 +65,7 @@ size_t CBoardLine::Receive(int device, bool drainAll, CTraceFile& trace)
 void CBoardLine::Serve(int64_t now, CEmulatedBoard& board)
 {
     std::vector<uint8_t> reply;
-    while (!Incoming.empty() && Incoming.front().Due <= now && !board.Server().VanishDue())
+    while (!Incoming.empty() && Incoming.front().Due <= now && !board.VanishPending())
     {
         const CTimedByte byte = Incoming.front();
         Incoming.pop_front();
@@ -118,6 +118,19 @@ void CBoardLine::HostLeft()
 {
     HostAway = true;
     DropOutgoing();
+    TransmitBlocked = false;
+}
+
+void CBoardLine::DropAll()
+{
+    Incoming.clear();
+    DropOutgoing();
+}
+
+void CBoardLine::Restart()
+{
+    DropAll();
+    HostAway = false;
     TransmitBlocked = false;
 }
 

@@ -17,9 +17,10 @@ class CBoardLine
   public:
     CBoardLine(const CBoardOptions& options, int64_t now);
 
-    // Takes in what the host has sent, recording it in trace. When paced it takes only about
-    // 20 ms of line time ahead of the board, unless drainAll. Returns how many bytes came.
-    size_t Receive(int device, bool drainAll, CTraceFile& trace);
+    // Takes in what the host has sent, recording it in trace; without a board on the line
+    // (toBoard false) the bytes go no further. When paced it takes only about 20 ms of line
+    // time ahead of the board, unless drainAll. Returns how many bytes came.
+    size_t Receive(int device, bool drainAll, bool toBoard, CTraceFile& trace);
     // Hands the board the bytes through the receive line by now, until its vanish is due, and
     // queues its replies on the transmit line.
     void Serve(int64_t now, CEmulatedBoard& board);
@@ -28,6 +29,10 @@ class CBoardLine
     // The host has closed the port: bytes on their way to it are lost.
     void HostLeft();
     void DropIncoming() { Incoming.clear(); }
+    // The board has been taken off or replaced: bytes on their way in either direction are lost.
+    void DropAll();
+    // A new device: the line starts afresh.
+    void Restart();
     bool OutgoingEmpty() const { return Outgoing.empty(); }
     bool HostGone() const { return HostAway; }
 

@@ -1,12 +1,9 @@
 #include "board/BoardMain.h"
 
 #include "board/BoardClock.h"
-#include "board/BoardDevice.h"
-#include "board/BoardFiles.h"
-#include "board/BoardLine.h"
 #include "board/BoardLog.h"
+#include "board/BoardLoop.h"
 #include "board/BoardSignals.h"
-#include "board/EmulatedBoard.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -14,48 +11,24 @@
 #include <cstdio>
 #include <cstring>
 #include <ctime>
+#include <fcntl.h>
 #include <poll.h>
-#include <string>
 #include <sys/prctl.h>
-
-// How long the replies of the last frame before a vanish may take to drain.
-static const int64_t VanishDrainNs = 2000 * NanosecondsPerMillisecond;
-
-class CBoard
-{
-  public:
-    explicit CBoard(const CBoardOptions& options);
-    int Run();
-
-  private:
-    bool Start();
-    void Announce() const;
-    void ReadHost(bool drainAll);
-    void HostClosed();
-    bool WaitAndRead(int64_t now);
-    bool Finish(const std::string& reason);
-    int FinishWith(const std::string& reason, int status);
-
-    const CBoardOptions& Options;
-    CEmulatedBoard Board;
-    CBoardDevice Device;
-    CBoardLine Line;
-    CTraceFile Trace;
-    sigset_t WaitMask{};
-    bool HostClosedForGood = false;
-    bool Vanishing = false;
-    int64_t VanishDeadline = 0;
-};
+#include <unistd.h>
 
 CBoard::CBoard(const CBoardOptions& options)
-    : Options(options), Board(options), Device(options.LinkPath), Line(options, BoardNanoseconds())
+    : Options(options), Board(std::make_unique<CEmulatedBoard>(options)), Device(options.LinkPath),
+      Line(options, BoardNanoseconds()),
+      // Looked at before anything is opened: with descriptor 0 closed, the next file opened
+      // would take its place.
+      CommandsOpen(fcntl(STDIN_FILENO, F_GETFD) != -1)
 {
 }
 
 // What can go wrong with the command line's files, before there is a device.
 bool CBoard::Start()
 {
-    return Board.Prepare() && Trace.Open(Options.TracePath);
+    return Board->Prepare() && Trace.Open(Options.TracePath);
 }
 
 void CBoard::Announce() const
@@ -74,9 +47,69 @@ void CBoard::Announce() const
     BoardLog(line);
 }
 
+// One round of the loop. True when the board is to end, with the exit status in status.
+bool CBoard::Turn(int64_t now, int& status)
+{
+    if (StopSignalCaught() != 0)
+    {
+        status = FinishWith(std::string("stopped by ") + StopSignalName(StopSignalCaught()), 0);
+        return true;
+    }
+    if (HostClosedForGood)
+    {
+        status = FinishWith("host closed the device", 0);
+        return true;
+    }
+    ServeBoard(now);
+    if (DeviceState != EDevice::Gone)
+    {
+        Line.Transmit(now, Device.Descriptor());
+    }
+    if (DeviceState == EDevice::Vanishing && (Line.OutgoingEmpty() || now >= VanishDeadline))
+    {
+        if (!Line.HostGone())
+        {
+            Device.AwaitRepliesTaken(VanishDeadline);
+        }
+        if (VanishEndsRun)
+        {
+            status = FinishWith("device vanished", 0);
+            return true;
+        }
+        DeviceGone(now);
+    }
+    if (DeviceState == EDevice::Gone && now >= ReturnAt)
+    {
+        ReturnDevice();
+    }
+    if (!WaitAndRead(now))
+    {
+        Finish("giving up");
+        status = 1;
+        return true;
+    }
+    return false;
+}
+
+void CBoard::ServeBoard(int64_t now)
+{
+    if (DeviceState != EDevice::Present || !BoardOn)
+    {
+        return;
+    }
+    Line.Serve(now, *Board);
+    if (Board->VanishPending())
+    {
+        BoardLog("fault: the device vanishes after frame " +
+                 std::to_string(Board->Server().Frames()));
+        Board->VanishDone();
+        BeginVanish(now, true);
+    }
+}
+
 void CBoard::ReadHost(bool drainAll)
 {
-    if (Line.Receive(Device.Descriptor(), drainAll, Trace) != 0)
+    if (Line.Receive(Device.Descriptor(), drainAll, BoardOn, Trace) != 0)
     {
         Device.Release();
     }
@@ -84,11 +117,10 @@ void CBoard::ReadHost(bool drainAll)
 
 void CBoard::HostClosed()
 {
-    BoardLog("the host closed the device after " + std::to_string(Board.Server().Frames()) +
-             " frames");
+    BoardLog("the host closed the device after " + std::to_string(FramesServed()) + " frames");
     if (Options.ExitOnClose)
     {
-        Line.Serve(INT64_MAX, Board);
+        Line.Serve(INT64_MAX, *Board);
         HostClosedForGood = true;
     }
     Line.HostLeft();
@@ -96,16 +128,30 @@ void CBoard::HostClosed()
     Device.Hold();
 }
 
-// Waits for the next deadline or for the device, and takes in what the host sent.
-// Returns false when the wait itself failed.
-bool CBoard::WaitAndRead(int64_t now)
+int64_t CBoard::NextWake() const
 {
-    int64_t wake = Line.NextWake(Board.Server().MissingBytes(), !Vanishing);
-    if (Vanishing)
+    const bool serving = DeviceState == EDevice::Present && BoardOn;
+    int64_t wake = Line.NextWake(Board->Server().MissingBytes(), serving);
+    if (DeviceState == EDevice::Vanishing)
     {
         wake = std::min(wake, VanishDeadline);
     }
-    pollfd device{Device.Descriptor(), Line.PollEvents(!Vanishing), 0};
+    if (DeviceState == EDevice::Gone)
+    {
+        wake = std::min(wake, ReturnAt);
+    }
+    return wake;
+}
+
+// Waits for the next deadline, the device or a command, and takes in what came.
+// Returns false when the wait itself failed.
+bool CBoard::WaitAndRead(int64_t now)
+{
+    pollfd watched[] = {
+        {Device.Descriptor(), Line.PollEvents(DeviceState == EDevice::Present), 0},
+        {CommandsOpen ? STDIN_FILENO : -1, POLLIN, 0},
+    };
+    const int64_t wake = NextWake();
     timespec timeout{};
     timespec* timeoutPointer = nullptr;
     if (wake != INT64_MAX)
@@ -115,7 +161,7 @@ bool CBoard::WaitAndRead(int64_t now)
         timeout.tv_nsec = static_cast<long>(delay % NanosecondsPerSecond);
         timeoutPointer = &timeout;
     }
-    const int ready = ppoll(&device, 1, timeoutPointer, &WaitMask);
+    const int ready = ppoll(watched, 2, timeoutPointer, &WaitMask);
     if (ready < 0)
     {
         if (errno == EINTR)
@@ -125,13 +171,20 @@ bool CBoard::WaitAndRead(int64_t now)
         BoardLog(std::string("poll failed: ") + std::strerror(errno));
         return false;
     }
-    if (ready == 0)
+    // Bytes that came before a command belong to the board on the line until then.
+    DeviceEvents(watched[0].revents);
+    if (watched[1].revents != 0)
     {
-        return true;
+        ReadCommands();
     }
-    Line.Polled(device.revents);
-    const bool hangUp = (device.revents & (POLLHUP | POLLERR)) != 0;
-    if ((device.revents & (POLLIN | POLLHUP | POLLERR)) != 0)
+    return true;
+}
+
+void CBoard::DeviceEvents(short revents)
+{
+    Line.Polled(revents);
+    const bool hangUp = (revents & (POLLHUP | POLLERR)) != 0;
+    if ((revents & (POLLIN | POLLHUP | POLLERR)) != 0)
     {
         ReadHost(hangUp);
     }
@@ -141,18 +194,22 @@ bool CBoard::WaitAndRead(int64_t now)
     {
         HostClosed();
     }
-    return true;
+}
+
+uint64_t CBoard::FramesServed() const
+{
+    return EarlierFrames + Board->Server().Frames();
 }
 
 // Writes the dump and the trace. False when either could not be written.
 bool CBoard::Finish(const std::string& reason)
 {
-    BoardLog(reason + "; " + std::to_string(Board.Server().Frames()) + " frames served");
+    BoardLog(reason + "; " + std::to_string(FramesServed()) + " frames served");
     Device.CloseTerminal();
     bool ok = true;
     if (!Options.DumpPath.empty())
     {
-        ok = WriteDump(Options.DumpPath, Board.Flash().Contents());
+        ok = WriteDump(Options.DumpPath, Board->Flash().Contents());
     }
     ok = Trace.Close() && ok;
     Device.RemoveLink();
@@ -182,44 +239,11 @@ int CBoard::Run()
         return 1;
     }
     Announce();
-    for (;;)
+    int status = 0;
+    while (!Turn(BoardNanoseconds(), status))
     {
-        if (StopSignalCaught() != 0)
-        {
-            return FinishWith(std::string("stopped by ") + StopSignalName(StopSignalCaught()), 0);
-        }
-        if (HostClosedForGood)
-        {
-            return FinishWith("host closed the device", 0);
-        }
-        const int64_t now = BoardNanoseconds();
-        if (!Vanishing)
-        {
-            Line.Serve(now, Board);
-            if (Board.Server().VanishDue())
-            {
-                BoardLog("fault: the device vanishes after frame " +
-                         std::to_string(Board.Server().Frames()));
-                Vanishing = true;
-                VanishDeadline = now + VanishDrainNs;
-                Line.DropIncoming();
-            }
-        }
-        Line.Transmit(now, Device.Descriptor());
-        if (Vanishing && (Line.OutgoingEmpty() || now >= VanishDeadline))
-        {
-            if (!Line.HostGone())
-            {
-                Device.AwaitRepliesTaken(VanishDeadline);
-            }
-            return FinishWith("device vanished", 0);
-        }
-        if (!WaitAndRead(now))
-        {
-            Finish("giving up");
-            return 1;
-        }
     }
+    return status;
 }
 
 int RunBoard(const CBoardOptions& options)

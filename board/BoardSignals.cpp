@@ -29,6 +29,10 @@ void InstallBoardSignals(sigset_t& waitMask)
         sigaction(signal, &action, nullptr);
     }
     std::signal(SIGPIPE, SIG_IGN);
+    // A file-size limit makes a write of the dump or trace fail with its message instead.
+    std::signal(SIGXFSZ, SIG_IGN);
+    // Reading commands from the terminal of a background job then fails instead of stopping it.
+    std::signal(SIGTTIN, SIG_IGN);
 }
 
 int StopSignalCaught()

@@ -17,9 +17,13 @@ class CEmulatedBoard
     const CBoardOptions& Settings() const { return Options; }
     CFlashChip& Flash() { return Chip; }
     CFrameServer& Server() { return FrameServer; }
+    // The vanish fault is due and has not been carried out yet: it happens once a board.
+    bool VanishPending() const { return FrameServer.VanishDue() && !Vanished; }
+    void VanishDone() { Vanished = true; }
 
   private:
     CBoardOptions Options;
     CFlashChip Chip;
     CFrameServer FrameServer;
+    bool Vanished = false;
 };

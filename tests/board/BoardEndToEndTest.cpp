@@ -420,7 +420,7 @@ TEST_F(BoardCommandLine, HelpPrintsUsage)
     for (const char* option :
          {"--image", "--dump", "--trace", "--link", "--exit-on-close", "--baud", "--erase-ms",
           "--ack", "--latency-ms", "--stop-after", "--vanish-after", "--erase-never", "--bad-cell",
-          "--bad-read", "--short-program", "--surplus"})
+          "--bad-read", "--short-program", "--surplus", "--return-after-ms"})
     {
         EXPECT_NE(result.Out.find(option), std::string::npos) << option;
     }

@@ -23,6 +23,11 @@ long long WallClockMilliseconds()
     return FakeMilliseconds;
 }
 
+long long ClockNanoseconds()
+{
+    return FakeMilliseconds * 1000000;
+}
+
 long long ClockMilliseconds()
 {
     return FakeMilliseconds;

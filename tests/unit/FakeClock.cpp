@@ -34,6 +34,11 @@ long long ClockMilliseconds()
     return NowMs;
 }
 
+long long ClockNanoseconds()
+{
+    return NowMs * 1000000;
+}
+
 long long WallClockMilliseconds()
 {
     return NowMs;

@@ -29,6 +29,10 @@ else()
   set(CPACK_DEBIAN_PACKAGE_SECTION electronics)
   # dpkg-shlibdeps (package dpkg-dev) works out the library packages the programs need.
   set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+  include(${CMAKE_CURRENT_LIST_DIR}/Gzip.cmake)
+  set(docDir ${CMAKE_INSTALL_DATAROOTDIR}/doc/${CPACK_PACKAGE_NAME})
+  orbelt_gzip(${PROJECT_SOURCE_DIR}/CHANGELOG changelog changelog)
+  install(FILES ${changelog} ${CMAKE_CURRENT_LIST_DIR}/copyright DESTINATION ${docDir})
 endif()
 
 include(CPack)

@@ -52,4 +52,11 @@ else()
   install(FILES ${changelog} ${CMAKE_CURRENT_LIST_DIR}/copyright DESTINATION ${docDir})
 endif()
 
+# The programs without the test suites, in one build with one progress count (scripts/demo).
+add_custom_target(orbelt_programs)
+add_dependencies(orbelt_programs orbelt-dl orbelt-scramble)
+if(TARGET orbelt-board)
+  add_dependencies(orbelt_programs orbelt-board)
+endif()
+
 include(CPack)

@@ -3,9 +3,14 @@
 
 FUZZ_TARGETS=(fuzz_arguments fuzz_transactions fuzz_download fuzz_records)
 
-# clang with libFuzzer for the fuzz targets, tmux for the terminal tests, groff for the man
-# pages.
-install_hardening_dependencies()
+# tmux for the terminal tests.
+install_test_tools()
+{
+    command -v tmux >/dev/null || apt_install tmux
+}
+
+# clang with libFuzzer for the fuzz targets.
+install_fuzz_dependencies()
 {
     local missing=()
     command -v clang++ >/dev/null || missing+=(clang)
@@ -13,11 +18,16 @@ install_hardening_dependencies()
         [ ! -e "$(clang++ -print-runtime-dir)/libclang_rt.fuzzer-x86_64.a" ]; then
         missing+=(libclang-rt-14-dev)
     fi
-    command -v tmux >/dev/null || missing+=(tmux)
-    command -v groff >/dev/null || missing+=(groff-base)
     if [ ${#missing[@]} -gt 0 ]; then
         apt_install "${missing[@]}"
     fi
+}
+
+# What the sanitized suite and the fuzz targets need.
+install_hardening_dependencies()
+{
+    install_test_tools
+    install_fuzz_dependencies
 }
 
 # run_sanitized_suite DIR [ctest options...]: the whole suite built with ASan and UBSan. The

@@ -1,6 +1,7 @@
 #include "base/Diagnostic.h"
 
 #include <cstdarg>
+#include <cstddef>
 #include <cstdio>
 
 namespace
@@ -14,22 +15,31 @@ const char* Stage = "Arguments";
 
 } // namespace
 
+namespace
+{
+
+void PrintLine(char* line, size_t size, const char* format, va_list arguments)
+{
+    vsnprintf(line, size, format, arguments);
+    fprintf(stderr, "orbelt-dl: %s\n", line);
+}
+
+} // namespace
+
 void Diagnose(const char* format, ...)
 {
     va_list arguments;
     va_start(arguments, format);
-    vsnprintf(LastLine, sizeof LastLine, format, arguments);
+    PrintLine(LastLine, sizeof LastLine, format, arguments);
     va_end(arguments);
-    fprintf(stderr, "orbelt-dl: %s\n", LastLine);
 }
 
 void Warn(const char* format, ...)
 {
     va_list arguments;
     va_start(arguments, format);
-    vsnprintf(WarningLine, sizeof WarningLine, format, arguments);
+    PrintLine(WarningLine, sizeof WarningLine, format, arguments);
     va_end(arguments);
-    fprintf(stderr, "orbelt-dl: %s\n", WarningLine);
 }
 
 void NoteReason(const char* text)

@@ -5,6 +5,7 @@
 // leaves short costs its time-out on the fake clock (tests/unit/FakeClock.cpp), so a board that
 // never answers takes no real time.
 #include "board/BoardOptions.h"
+#include "tests/unit/FakeClock.h"
 
 #include <cstdint>
 #include <string>
@@ -20,6 +21,3 @@ void SetPortOpens(bool opens);
 // Every byte the host has written to the board since it was put on.
 const std::vector<uint8_t>& BytesSent();
 const std::vector<uint8_t>& BoardFlash();
-
-void ResetFakeClock();
-long long FakeClockMilliseconds();

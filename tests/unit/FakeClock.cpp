@@ -1,6 +1,6 @@
-// The host's clock in the unit tests: a pause only moves it on.
+#include "tests/unit/FakeClock.h"
+
 #include "base/Clock.h"
-#include "tests/unit/BoardPort.h"
 
 namespace
 {

@@ -61,11 +61,18 @@ void PrintVerdict(bool ok)
 namespace
 {
 
+// The file is made ready first: a path that cannot be written must not cost a whole read.
 bool ReadFlashIntoFile()
 {
     RecordImagePath(ReadPath);
+    EnterStage("Save");
+    if (!PrepareSaveImage(ReadPath))
+    {
+        return false;
+    }
     if (!UntilStopped(RunDownload))
     {
+        AbandonSaveImage();
         return false;
     }
     RecordImageBytes();
@@ -112,7 +119,7 @@ bool FinishRun(bool result)
 bool RunFromArguments(const CArguments& arguments)
 {
     EnterStage("Arguments");
-    if (!AcceptArguments(arguments))
+    if (!AcceptArguments(arguments) || !OpenRunRecord())
     {
         return false;
     }

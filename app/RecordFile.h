@@ -2,7 +2,9 @@
 
 #include <cstddef>
 
-// Appends text to the file at path (created when missing) with one write in append mode, so
-// that runs in parallel can share the file without their lines mixing. One source file per
-// platform. Returns false, errno set, when the file cannot be opened or not all was written.
-bool AppendToFile(const char* path, const char* text, size_t length);
+// The run record's file, opened for appending when the run starts (created when missing) and
+// kept open, so that a file that cannot be written is known before the board is touched. Each
+// append is one write in append mode, so that runs in parallel can share the file without
+// their lines mixing. One source file per platform. Both return false, errno set, on failure.
+bool OpenRecordFile(const char* path);
+bool AppendToRecordFile(const char* text, size_t length);

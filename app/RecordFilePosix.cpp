@@ -4,20 +4,26 @@
 #include <fcntl.h>
 #include <unistd.h>
 
-bool AppendToFile(const char* path, const char* text, size_t length)
+namespace
 {
-    int fd = open(path, O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
-    if (fd < 0)
-    {
-        return false;
-    }
-    ssize_t written = write(fd, text, length);
-    int writeError = errno;
-    bool closed = close(fd) == 0;
+
+int RecordFd = -1;
+
+} // namespace
+
+bool OpenRecordFile(const char* path)
+{
+    RecordFd = open(path, O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
+    return RecordFd >= 0;
+}
+
+bool AppendToRecordFile(const char* text, size_t length)
+{
+    ssize_t written = write(RecordFd, text, length);
     if (written != static_cast<ssize_t>(length))
     {
-        errno = written < 0 ? writeError : ENOSPC;
+        errno = written < 0 ? errno : ENOSPC;
         return false;
     }
-    return closed;
+    return true;
 }

@@ -28,6 +28,14 @@ bool ImageBytesKnown = false;
 int RecordedLength = 0;
 uint32_t RecordedCrc = 0;
 
+enum ERecordState
+{
+    RecordNotOpen,
+    RecordOpen,
+    RecordUnwritable,
+};
+ERecordState RecordState = RecordNotOpen;
+
 // Paths may be long and grow six-fold when escaped; a line that does not fit is not written.
 char Line[131072];
 size_t LineLength = 0;
@@ -199,11 +207,32 @@ void RecordImageBytes()
     RecordedCrc = Crc32(ImageBuffer, static_cast<size_t>(ImageLength));
 }
 
+bool OpenRunRecord()
+{
+    if (ResultPath == nullptr || RecordState != RecordNotOpen)
+    {
+        return RecordState != RecordUnwritable;
+    }
+    if (!OpenRecordFile(ResultPath))
+    {
+        RecordState = RecordUnwritable;
+        Diagnose("cannot append the run record to %s: %s", ResultPath, strerror(errno));
+        return false;
+    }
+    RecordState = RecordOpen;
+    return true;
+}
+
 bool AppendRunRecord(bool ok)
 {
     if (ResultPath == nullptr)
     {
         return true;
+    }
+    // Told once, when the file was opened.
+    if (!OpenRunRecord())
+    {
+        return false;
     }
     FormatLine(ok, ClockMilliseconds() - StartMonotonicMs);
     if (LineOverflowed)
@@ -212,7 +241,7 @@ bool AppendRunRecord(bool ok)
                  static_cast<unsigned>(sizeof Line), ResultPath);
         return false;
     }
-    if (!AppendToFile(ResultPath, Line, LineLength))
+    if (!AppendToRecordFile(Line, LineLength))
     {
         Diagnose("cannot append the run record to %s: %s", ResultPath, strerror(errno));
         return false;

@@ -10,6 +10,10 @@ void RecordImagePath(const char* path);
 void RecordBoardNumber(int board);
 // The image bytes are known: ImageLength bytes of ImageBuffer, descrambled.
 void RecordImageBytes();
+// Opens the --result file for appending, so that a file that cannot be written is known before
+// the board is touched. False, with a diagnostic, when it cannot be opened; true without
+// --result.
+bool OpenRunRecord();
 // Appends the line when --result was given. False, with a diagnostic, when it could not be
 // written: a run that leaves no record must not pass as good on a production line.
 bool AppendRunRecord(bool ok);

@@ -85,7 +85,8 @@ int RunStation(const CArguments& arguments)
     Passed = 0;
     StatusLength = 0;
     EnterStage("Arguments");
-    bool ready = AcceptArguments(arguments) && LoadNamedImage(arguments.FileName);
+    bool ready =
+        AcceptArguments(arguments) && OpenRunRecord() && LoadNamedImage(arguments.FileName);
     CatchStopRequests();
     ready = ready && OpenTargetPort();
     int status = 1;

@@ -5,10 +5,12 @@
 #include "app/Settings.h"
 #include "app/Station.h"
 #include "base/Stop.h"
+#include "image/ReplacementFile.h"
 
 int main(int argc, char** argv)
 {
     KeepRunningWithoutConsole();
+    LetWritesFailPastTheSizeLimit();
     MakeOutputUnbuffered();
     CArguments arguments;
     WalkArguments(argc, argv, arguments);

@@ -8,6 +8,7 @@
 void PauseMilliseconds(int milliseconds);
 long ClockSeconds();
 long long ClockMilliseconds();
+long long ClockNanoseconds();
 // Calendar time in milliseconds since 1970-01-01 00:00 UTC: only for the run record's start
 // time, never for a duration.
 long long WallClockMilliseconds();

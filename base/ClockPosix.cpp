@@ -37,6 +37,12 @@ long long ClockMilliseconds()
     return now.tv_sec * 1000LL + now.tv_nsec / 1000000;
 }
 
+long long ClockNanoseconds()
+{
+    struct timespec now = MonotonicNow();
+    return now.tv_sec * 1000000000LL + now.tv_nsec;
+}
+
 long long WallClockMilliseconds()
 {
     struct timespec now = {};

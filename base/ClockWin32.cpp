@@ -33,6 +33,17 @@ long long ClockMilliseconds()
     return static_cast<long long>(GetTickCount64());
 }
 
+long long ClockNanoseconds()
+{
+    LARGE_INTEGER count;
+    LARGE_INTEGER frequency;
+    QueryPerformanceCounter(&count);
+    QueryPerformanceFrequency(&frequency);
+    const long long seconds = count.QuadPart / frequency.QuadPart;
+    const long long rest = count.QuadPart % frequency.QuadPart;
+    return seconds * 1000000000LL + rest * 1000000000LL / frequency.QuadPart;
+}
+
 long long WallClockMilliseconds()
 {
     // FILETIME counts 100 ns steps from 1601-01-01 UTC.

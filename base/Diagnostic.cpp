@@ -1,6 +1,7 @@
 #include "base/Diagnostic.h"
 
 #include <cstdarg>
+#include <cstddef>
 #include <cstdio>
 #include <cstring>
 
@@ -17,21 +18,37 @@ char PrintedLine[sizeof LastLine];
 
 } // namespace
 
+namespace
+{
+
+// While repeats are quiet: a line with the words of the last one printed.
+bool HeldBack(const char* line)
+{
+    if (!Quiet || strcmp(line, PrintedLine) == 0)
+    {
+        return Quiet;
+    }
+    snprintf(PrintedLine, sizeof PrintedLine, "%s", line);
+    return false;
+}
+
+void PrintLine(char* line, size_t size, const char* format, va_list arguments)
+{
+    vsnprintf(line, size, format, arguments);
+    if (!HeldBack(line))
+    {
+        fprintf(stderr, "orbelt-dl: %s\n", line);
+    }
+}
+
+} // namespace
+
 void Diagnose(const char* format, ...)
 {
     va_list arguments;
     va_start(arguments, format);
-    vsnprintf(LastLine, sizeof LastLine, format, arguments);
+    PrintLine(LastLine, sizeof LastLine, format, arguments);
     va_end(arguments);
-    if (Quiet && strcmp(LastLine, PrintedLine) == 0)
-    {
-        return;
-    }
-    if (Quiet)
-    {
-        snprintf(PrintedLine, sizeof PrintedLine, "%s", LastLine);
-    }
-    fprintf(stderr, "orbelt-dl: %s\n", LastLine);
 }
 
 void QuietRepeats(bool quiet)
@@ -44,9 +61,8 @@ void Warn(const char* format, ...)
 {
     va_list arguments;
     va_start(arguments, format);
-    vsnprintf(WarningLine, sizeof WarningLine, format, arguments);
+    PrintLine(WarningLine, sizeof WarningLine, format, arguments);
     va_end(arguments);
-    fprintf(stderr, "orbelt-dl: %s\n", WarningLine);
 }
 
 void NoteReason(const char* text)

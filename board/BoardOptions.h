@@ -5,8 +5,9 @@
 #include <string>
 #include <vector>
 
-// Everything the command line of orbelt-board sets. Counts of frames are 1-based over all
-// frames the host sent; 0 means the option was not given.
+// Everything the command line of orbelt-board sets, and the on command for a new board.
+// Counts of frames are 1-based over all frames the host sent to that board; 0 means the
+// option was not given.
 class CBoardOptions
 {
   public:
@@ -23,6 +24,8 @@ class CBoardOptions
     bool StopAfterGiven = false;
     uint64_t StopAfter = 0;
     uint64_t VanishAfter = 0;
+    // -1: a vanished device does not come back, the board exits.
+    int64_t ReturnAfterMilliseconds = -1;
     bool EraseNever = false;
     std::vector<uint32_t> BadCells;
     std::vector<uint32_t> BadReads;
@@ -31,12 +34,20 @@ class CBoardOptions
     std::map<uint64_t, uint64_t> Surplus;
 };
 
-extern const char* const BoardUsage;
+// The --help text, its option rows made from the option table.
+std::string BoardUsage();
+// "  LABEL   help", the help's lines after the first indented to its column.
+std::string FormatHelpRow(const std::string& label, const std::string& help);
 
 // Reads argv[1..argc-1]. Options take their value as the next argument or after '='.
 // On failure error says what was wrong, naming the option.
 bool ParseBoardOptions(int argc, const char* const* argv, CBoardOptions& options,
                        std::string& error);
+
+// The options of one board that the on command puts on the line, given as words; the options
+// of the whole run are refused.
+bool ParseOneBoardOptions(const std::vector<std::string>& words, CBoardOptions& options,
+                          std::string& error);
 
 // Decimal, or hexadecimal with a 0x prefix; the whole text must be a number within max.
 bool ParseBoardNumber(const std::string& text, uint64_t max, uint64_t& value);

@@ -15,7 +15,7 @@ int main(int argc, char** argv)
     }
     if (options.Help)
     {
-        std::fputs(BoardUsage, stdout);
+        std::fputs(BoardUsage().c_str(), stdout);
         return 0;
     }
     return RunBoard(options);

@@ -46,6 +46,18 @@ static FILE* OpenImage(const char* path)
     return file;
 }
 
+// A regular file tells its size; anything else tells by a byte more, which a writer that has
+// more to give gives.
+static bool HasMoreBytes(FILE* file)
+{
+    struct stat status;
+    if (fstat(fileno(file), &status) == 0 && (status.st_mode & S_IFMT) == S_IFREG)
+    {
+        return status.st_size > static_cast<off_t>(ImageCapacity);
+    }
+    return fgetc(file) != EOF;
+}
+
 bool LoadImage(const char* path)
 {
     memset(ImageBuffer, 0, sizeof ImageBuffer);
@@ -59,6 +71,11 @@ bool LoadImage(const char* path)
     size_t length = fread(ImageBuffer, 1, sizeof ImageBuffer, file);
     int readError = errno;
     bool readFailed = ferror(file) != 0;
+    if (!readFailed && length == sizeof ImageBuffer && HasMoreBytes(file))
+    {
+        Warn("image %s is larger than %u bytes: only the first %u bytes are used", path,
+             static_cast<unsigned>(sizeof ImageBuffer), static_cast<unsigned>(sizeof ImageBuffer));
+    }
     fclose(file);
     if (readFailed)
     {
@@ -79,19 +96,45 @@ bool LoadImage(const char* path)
     return true;
 }
 
+namespace
+{
+
+CReplacementFile SavedImage;
+bool SavePrepared = false;
+
+bool RefuseSave(const char* path)
+{
+    Diagnose("cannot write %s: %s", path, strerror(SavedImage.Error));
+    AbandonReplacement(SavedImage);
+    SavePrepared = false;
+    return false;
+}
+
+} // namespace
+
+bool PrepareSaveImage(const char* path)
+{
+    SavePrepared = OpenReplacement(SavedImage, path);
+    return SavePrepared || RefuseSave(path);
+}
+
 bool SaveImage(const char* path)
 {
-    static CReplacementFile file;
+    if (!SavePrepared && !PrepareSaveImage(path))
+    {
+        return false;
+    }
+    SavePrepared = false;
     // Scrambled in place for the write and descrambled again after it: no second buffer.
     ApplyImageKey(ImageBuffer, static_cast<size_t>(ImageLength));
-    bool saved = OpenReplacement(file, path) &&
-                 WriteReplacement(file, ImageBuffer, static_cast<size_t>(ImageLength)) &&
-                 CommitReplacement(file);
+    bool saved = WriteReplacement(SavedImage, ImageBuffer, static_cast<size_t>(ImageLength)) &&
+                 CommitReplacement(SavedImage);
     ApplyImageKey(ImageBuffer, static_cast<size_t>(ImageLength));
-    if (!saved)
-    {
-        Diagnose("cannot write %s: %s", path, strerror(file.Error));
-        AbandonReplacement(file);
-    }
-    return saved;
+    return saved || RefuseSave(path);
+}
+
+void AbandonSaveImage()
+{
+    AbandonReplacement(SavedImage);
+    SavePrepared = false;
 }

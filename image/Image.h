@@ -20,5 +20,10 @@ bool LoadImage(const char* path);
 void DescrambleImage();
 
 // Writes the first ImageLength bytes of ImageBuffer, scrambled, as the image file path, whole
-// or not at all. Returns false with a diagnostic when it cannot.
+// or not at all. PrepareSaveImage creates the file's temporary beside it first, so that a path
+// that cannot be written is known before the bytes are there; SaveImage writes and puts it in
+// place (preparing it first when that was not done); AbandonSaveImage gives it up. Both return
+// false with a diagnostic when they cannot; nothing is left behind then.
+bool PrepareSaveImage(const char* path);
 bool SaveImage(const char* path);
+void AbandonSaveImage();

@@ -1,6 +1,7 @@
 #include "image/ImageRecords.h"
 
 #include "image/Image.h"
+#include "image/RecordText.h"
 
 #include <cstdarg>
 #include <cstdio>
@@ -21,7 +22,9 @@ char Line[LineCapacity];
 size_t LineLength = 0;
 unsigned long LineNumber = 1;
 bool Ended = false;
-unsigned long long Base = 0; // Intel HEX: from the last type 02 or 04 record
+bool AfterCarriageReturn = false; // a line feed right after it ends no second line
+unsigned long long Base = 0;      // Intel HEX: from the last type 02 or 04 record
+bool Segmented = false;           // the last was type 02: offsets wrap within the 64 KiB segment
 unsigned long DataRecords = 0;
 long Highest = -1;
 unsigned char Given[ImageCapacity / 8]; // one bit per address a record has given
@@ -42,11 +45,6 @@ bool Fail(unsigned long line, const char* format, ...)
     return false;
 }
 
-bool IsBlank(char c)
-{
-    return c == ' ' || c == '\t' || c == '\r';
-}
-
 int HexDigit(char c)
 {
     if (c >= '0' && c <= '9')
@@ -64,22 +62,36 @@ int HexDigit(char c)
     return -1;
 }
 
+bool NotAHexDigit(char c)
+{
+    unsigned char byte = static_cast<unsigned char>(c);
+    return byte >= 0x20 && byte <= 0x7E ? Fail(LineNumber, "'%c' is not a hex digit", c)
+                                        : Fail(LineNumber, "byte 0x%02X is not a hex digit", byte);
+}
+
 bool DecodeBytes(const char* text, size_t digits)
 {
-    if (digits % 2 != 0 || digits / 2 > MaxRecordBytes)
+    for (size_t i = 0; i < digits; ++i)
     {
-        return false;
+        if (HexDigit(text[i]) < 0)
+        {
+            return NotAHexDigit(text[i]);
+        }
+    }
+    if (digits % 2 != 0)
+    {
+        return Fail(LineNumber, "an odd number of hex digits (%lu)",
+                    static_cast<unsigned long>(digits));
+    }
+    if (digits / 2 > MaxRecordBytes)
+    {
+        return Fail(LineNumber, "too long for a record");
     }
     ByteCount = digits / 2;
     for (size_t i = 0; i < ByteCount; ++i)
     {
-        int high = HexDigit(text[2 * i]);
-        int low = HexDigit(text[2 * i + 1]);
-        if (high < 0 || low < 0)
-        {
-            return false;
-        }
-        Bytes[i] = static_cast<unsigned char>(high * 16 + low);
+        Bytes[i] =
+            static_cast<unsigned char>(HexDigit(text[2 * i]) * 16 + HexDigit(text[2 * i + 1]));
     }
     return true;
 }
@@ -91,22 +103,46 @@ size_t SAddressLength(int type)
     return lengths[type];
 }
 
-// Whether line (no blanks around it) is a record in format's syntax; decodes it into Bytes.
+bool CountMatches(unsigned given, size_t following, const char* what)
+{
+    return given == following || Fail(LineNumber, "byte count %u, but %lu %s", given,
+                                      static_cast<unsigned long>(following), what);
+}
+
+// Decodes line (no blanks around it) into Bytes; false with the reason when it is no record in
+// format's syntax (the checksum is not looked at here).
 bool DecodeRecord(ERecordFormat format, const char* line, size_t length)
 {
     if (format == ERecordFormat::IntelHex)
     {
-        return length > 0 && line[0] == ':' && DecodeBytes(line + 1, length - 1) &&
-               ByteCount >= 5 && Bytes[0] == ByteCount - 5;
+        if (line[0] != ':')
+        {
+            return Fail(LineNumber, "not an Intel HEX record (no ':' at its start)");
+        }
+        if (!DecodeBytes(line + 1, length - 1))
+        {
+            return false;
+        }
+        return (ByteCount >= 5 || Fail(LineNumber, "too short for an Intel HEX record")) &&
+               CountMatches(Bytes[0], ByteCount - 5, "data bytes follow");
     }
-    if (length < 2 || line[0] != 'S' || line[1] < '0' || line[1] > '9' ||
-        !DecodeBytes(line + 2, length - 2))
+    if (length < 2 || (line[0] != 'S' && line[0] != 's') || line[1] < '0' || line[1] > '9')
     {
-        return false;
+        return Fail(LineNumber, "not an S-record (no S and a type digit at its start)");
     }
     SType = line[1] - '0';
     size_t addressLength = SAddressLength(SType);
-    return addressLength > 0 && ByteCount >= addressLength + 2 && Bytes[0] == ByteCount - 1;
+    if (addressLength == 0)
+    {
+        return Fail(LineNumber, "S%d is not a record type", SType);
+    }
+    if (!DecodeBytes(line + 2, length - 2))
+    {
+        return false;
+    }
+    return (ByteCount >= addressLength + 2 ||
+            Fail(LineNumber, "too short for an S%d record", SType)) &&
+           CountMatches(Bytes[0], ByteCount - 1, "bytes follow");
 }
 
 unsigned long long BigEndian(const unsigned char* bytes, size_t length)
@@ -133,25 +169,37 @@ bool CheckSum()
            Fail(LineNumber, "bad checksum 0x%02X (0x%02X expected)", given, expected);
 }
 
-bool PutData(unsigned long long address, const unsigned char* data, size_t length)
+bool PutByte(unsigned long long address, unsigned char value)
 {
-    for (size_t i = 0; i < length; ++i, ++address)
+    if (address >= static_cast<unsigned long long>(ImageCapacity))
     {
-        if (address >= static_cast<unsigned long long>(ImageCapacity))
+        return Fail(LineNumber, "address 0x%llX is past the end of the flash (0x%X bytes)", address,
+                    ImageCapacity);
+    }
+    unsigned char bit = static_cast<unsigned char>(1u << (address % 8));
+    if ((Given[address / 8] & bit) != 0 && ImageBuffer[address] != value)
+    {
+        return Fail(LineNumber, "address 0x%llX given twice with different values", address);
+    }
+    Given[address / 8] |= bit;
+    ImageBuffer[address] = value;
+    if (static_cast<long>(address) > Highest)
+    {
+        Highest = static_cast<long>(address);
+    }
+    return true;
+}
+
+// A data record's bytes at base + offset onwards; in a segment the offset wraps at 64 KiB.
+bool PutData(unsigned long long base, unsigned long long offset, const unsigned char* data,
+             size_t length, bool inSegment)
+{
+    for (size_t i = 0; i < length; ++i)
+    {
+        unsigned long long within = inSegment ? (offset + i) % 0x10000 : offset + i;
+        if (!PutByte(base + within, data[i]))
         {
-            return Fail(LineNumber, "address 0x%llX is past the end of the flash (0x%X bytes)",
-                        address, ImageCapacity);
-        }
-        unsigned char bit = static_cast<unsigned char>(1u << (address % 8));
-        if ((Given[address / 8] & bit) != 0 && ImageBuffer[address] != data[i])
-        {
-            return Fail(LineNumber, "address 0x%llX given twice with different values", address);
-        }
-        Given[address / 8] |= bit;
-        ImageBuffer[address] = data[i];
-        if (static_cast<long>(address) > Highest)
-        {
-            Highest = static_cast<long>(address);
+            return false;
         }
     }
     ++DataRecords;
@@ -166,7 +214,7 @@ bool ApplyIntelHex()
     switch (type)
     {
     case 0x00:
-        return PutData(Base + address, Bytes + 4, length);
+        return PutData(Base, address, Bytes + 4, length, Segmented);
     case 0x01:
         Ended = true;
         return true;
@@ -176,7 +224,8 @@ bool ApplyIntelHex()
         {
             return Fail(LineNumber, "a type %02X record needs 2 data bytes", type);
         }
-        Base = BigEndian(Bytes + 4, 2) << (type == 0x02 ? 4 : 16);
+        Segmented = type == 0x02;
+        Base = BigEndian(Bytes + 4, 2) << (Segmented ? 4 : 16);
         return true;
     case 0x03: // start addresses mean nothing to a flash image
     case 0x05:
@@ -197,7 +246,7 @@ bool ApplySRecord()
     case 1:
     case 2:
     case 3:
-        return PutData(address, data, length);
+        return PutData(0, address, data, length, false);
     case 5:
     case 6:
         // The count of data records so far: a line lost in between shows here.
@@ -218,6 +267,11 @@ bool EndLine()
 {
     size_t start = 0;
     size_t end = LineLength;
+    if (LineNumber == 1 && end >= sizeof ByteOrderMark &&
+        memcmp(Line, ByteOrderMark, sizeof ByteOrderMark) == 0)
+    {
+        start = sizeof ByteOrderMark;
+    }
     while (start < end && IsBlank(Line[start]))
     {
         ++start;
@@ -235,12 +289,7 @@ bool EndLine()
     {
         return Fail(LineNumber, "more after the end record");
     }
-    if (!DecodeRecord(Format, Line + start, end - start))
-    {
-        return Fail(LineNumber, Format == ERecordFormat::IntelHex ? "not an Intel HEX record"
-                                                                  : "not an S-record");
-    }
-    if (!CheckSum())
+    if (!DecodeRecord(Format, Line + start, end - start) || !CheckSum())
     {
         return false;
     }
@@ -249,33 +298,9 @@ bool EndLine()
 
 } // namespace
 
-ERecordFormat DetectRecordFormat(const unsigned char* data, size_t length, bool atEnd)
+bool IsWholeRecord(ERecordFormat format, const char* line, size_t length)
 {
-    size_t start = 0;
-    while (start < length && (IsBlank(static_cast<char>(data[start])) || data[start] == '\n'))
-    {
-        ++start;
-    }
-    const char* text = reinterpret_cast<const char*>(data);
-    const char* lineEnd = static_cast<const char*>(memchr(text + start, '\n', length - start));
-    if (lineEnd == nullptr && !atEnd)
-    {
-        return ERecordFormat::None;
-    }
-    size_t end = lineEnd != nullptr ? static_cast<size_t>(lineEnd - text) : length;
-    while (end > start && IsBlank(text[end - 1]))
-    {
-        --end;
-    }
-    if (DecodeRecord(ERecordFormat::IntelHex, text + start, end - start))
-    {
-        return ERecordFormat::IntelHex;
-    }
-    if (DecodeRecord(ERecordFormat::SRecord, text + start, end - start))
-    {
-        return ERecordFormat::SRecord;
-    }
-    return ERecordFormat::None;
+    return DecodeRecord(format, line, length);
 }
 
 void StartRecords(ERecordFormat format, unsigned char fill)
@@ -286,7 +311,9 @@ void StartRecords(ERecordFormat format, unsigned char fill)
     LineLength = 0;
     LineNumber = 1;
     Ended = false;
+    AfterCarriageReturn = false;
     Base = 0;
+    Segmented = false;
     DataRecords = 0;
     Highest = -1;
     RecordErrorLine = 0;
@@ -297,7 +324,13 @@ bool FeedRecords(const unsigned char* data, size_t length)
 {
     for (size_t i = 0; i < length; ++i)
     {
-        if (data[i] == '\n')
+        bool crlf = AfterCarriageReturn && data[i] == '\n';
+        AfterCarriageReturn = data[i] == '\r';
+        if (crlf)
+        {
+            continue;
+        }
+        if (IsLineEnd(data[i]))
         {
             if (!EndLine())
             {

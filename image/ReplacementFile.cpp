@@ -4,6 +4,7 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <sys/stat.h>
 
 namespace
@@ -23,12 +24,14 @@ bool IsDeviceOrPipe(const struct stat& status)
     return type != S_IFREG && type != S_IFDIR;
 }
 
+// Short and of fixed length, so that it fits wherever the target's own name fits.
 bool CreateTemporary(CReplacementFile& file)
 {
+    size_t directoryLength = DirectoryPartLength(file.Target);
     for (int attempt = 0; attempt < 100; ++attempt)
     {
-        snprintf(file.Temporary, sizeof file.Temporary, "%s.tmp%lu-%d", file.Target,
-                 ProcessNumber(), attempt);
+        snprintf(file.Temporary, sizeof file.Temporary, "%.*s.orbelt-%lu-%d.tmp",
+                 static_cast<int>(directoryLength), file.Target, ProcessNumber(), attempt);
         file.Descriptor = CreateNewFile(file.Temporary);
         if (file.Descriptor >= 0)
         {
@@ -43,6 +46,69 @@ bool CreateTemporary(CReplacementFile& file)
     return Failed(file, errno);
 }
 
+// A relative link text is relative to the link's directory: it takes the place of the link's
+// own name in the path.
+bool FollowLink(CReplacementFile& file, const char* text)
+{
+    static char joined[ReplacementPathCapacity];
+    size_t directoryLength = text[0] == '/' ? 0 : DirectoryPartLength(file.Target);
+    if (snprintf(joined, sizeof joined, "%.*s%s", static_cast<int>(directoryLength), file.Target,
+                 text) >= static_cast<int>(sizeof joined))
+    {
+        return Failed(file, ENAMETOOLONG);
+    }
+    memcpy(file.Target, joined, sizeof joined);
+    return true;
+}
+
+// Follows file.Target's links until it names a descriptor (opened as a duplicate) or is no
+// link; the path it ends at is the final target.
+bool ResolveTarget(CReplacementFile& file)
+{
+    static char text[ReplacementPathCapacity];
+    const int maxLinks = 40; // as the kernel's own limit
+    for (int links = 0; links <= maxLinks; ++links)
+    {
+        int named = DescriptorNamedBy(file.Target);
+        if (named >= 0)
+        {
+            file.Direct = true;
+            file.Descriptor = DuplicateDescriptor(named);
+            return file.Descriptor >= 0 || Failed(file, errno);
+        }
+        if (!ReadLinkText(file.Target, text, sizeof text))
+        {
+            return errno == EINVAL || errno == ENOENT || Failed(file, errno);
+        }
+        if (!FollowLink(file, text))
+        {
+            return false;
+        }
+    }
+    return Failed(file, ELOOP);
+}
+
+bool OpenFinalTarget(CReplacementFile& file)
+{
+    struct stat status;
+    if (stat(file.Target, &status) != 0)
+    {
+        return CreateTemporary(file);
+    }
+    if ((status.st_mode & S_IFMT) == S_IFDIR)
+    {
+        return Failed(file, EISDIR);
+    }
+    if (IsDeviceOrPipe(status))
+    {
+        file.Direct = true;
+        file.Descriptor = OpenExistingFile(file.Target);
+        return file.Descriptor >= 0 || Failed(file, errno);
+    }
+    return CreateTemporary(file) &&
+           (KeepPermissions(file.Descriptor, status.st_mode) || Failed(file, errno));
+}
+
 } // namespace
 
 bool OpenReplacement(CReplacementFile& file, const char* targetPath)
@@ -55,21 +121,7 @@ bool OpenReplacement(CReplacementFile& file, const char* targetPath)
     {
         return Failed(file, ENAMETOOLONG);
     }
-    struct stat status;
-    if (stat(targetPath, &status) == 0)
-    {
-        if ((status.st_mode & S_IFMT) == S_IFDIR)
-        {
-            return Failed(file, EISDIR);
-        }
-        if (IsDeviceOrPipe(status))
-        {
-            file.Direct = true;
-            file.Descriptor = OpenExistingFile(targetPath);
-            return file.Descriptor >= 0 || Failed(file, errno);
-        }
-    }
-    return CreateTemporary(file);
+    return ResolveTarget(file) && (file.Direct || OpenFinalTarget(file));
 }
 
 bool WriteReplacement(CReplacementFile& file, const void* data, size_t length)

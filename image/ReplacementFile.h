@@ -22,13 +22,16 @@
 // that failed in Error. After a failure, or to give up, call AbandonReplacement; it is harmless
 // when there is nothing left to remove.
 //
-// Details: a symbolic link to a regular file is replaced, not followed; the new file gets the
-// permissions of any newly created file (the target's own are not carried over); a target that
-// is (or links to) a directory fails with EISDIR at once. An existing target that is, or links
-// to, a device or a pipe (/dev/null, /dev/stdout) cannot be replaced by a rename: it is opened
-// and written directly, so there "whole or not at all" does not hold. A process killed between open
-// and commit leaves its temporary file, named after the target with ".tmp<pid>-<n>" appended. POSIX
-// flushes the new file to the disk before the rename; Windows replaces with MoveFileExA.
+// Where the bytes go: a path that names an open descriptor (/dev/stdout, /dev/fd/N,
+// /proc/self/fd/N, or a link to one of them) is written through that descriptor, whatever it
+// is, a redirected regular file included. Other symbolic links are followed to their final
+// target, which is replaced in its own directory, so the links stay as they were; a replaced
+// file keeps its permission bits, a new one gets those of any newly created file. A final target
+// that is a device or a pipe (/dev/null) is opened and written directly. In these direct cases
+// "whole or not at all" does not hold. A directory fails with EISDIR at once. A process killed
+// between open and commit leaves its temporary file, ".orbelt-<pid>-<n>.tmp" in the target's
+// directory (short, so that it fits beside any name the file system allows). POSIX flushes the
+// new file to the disk before the rename; Windows replaces with MoveFileExA.
 const int ReplacementPathCapacity = 4096;
 
 class CReplacementFile
@@ -36,7 +39,7 @@ class CReplacementFile
   public:
     int Error = 0;
     int Descriptor = -1;
-    bool Direct = false; // the target itself is open (a device or a pipe)
+    bool Direct = false; // the target itself is open (a descriptor, a device or a pipe)
     char Target[ReplacementPathCapacity] = {};
     char Temporary[ReplacementPathCapacity + 32] = {};
 };
@@ -45,3 +48,8 @@ bool OpenReplacement(CReplacementFile& file, const char* targetPath);
 bool WriteReplacement(CReplacementFile& file, const void* data, size_t length);
 bool CommitReplacement(CReplacementFile& file);
 void AbandonReplacement(CReplacementFile& file);
+
+// A write past the process's file size limit (ulimit -f) then fails with EFBIG and takes the
+// normal failure path, instead of ending the process with SIGXFSZ, which would leave the
+// temporary file behind. Nothing to do where there is no such signal.
+void LetWritesFailPastTheSizeLimit();

@@ -11,3 +11,15 @@ bool SyncFile(int descriptor);
 bool CloseFile(int descriptor);
 bool MoveOverTarget(const char* source, const char* target);
 unsigned long ProcessNumber();
+
+// The descriptor a path stands for (/dev/fd/1, /proc/self/fd/1), or -1 when it names none.
+// Links are not followed here: /dev/stdout is a link to such a path.
+int DescriptorNamedBy(const char* path);
+// A new descriptor for the same open file, so that closing ours leaves the caller's open.
+int DuplicateDescriptor(int descriptor);
+// The text of the symbolic link at path; false with EINVAL when path is no link.
+bool ReadLinkText(const char* path, char* text, size_t capacity);
+// The length of path's directory part, its last separator included (0 for a bare name).
+size_t DirectoryPartLength(const char* path);
+// Gives the new file the permission bits of the file it is to replace.
+bool KeepPermissions(int descriptor, unsigned mode);

@@ -1,7 +1,14 @@
 #include "image/ReplacementFilePlatform.h"
 
+#include "image/ReplacementFile.h"
+
+#include <cerrno>
+#include <csignal>
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 int CreateNewFile(const char* path)
@@ -37,4 +44,81 @@ bool MoveOverTarget(const char* source, const char* target)
 unsigned long ProcessNumber()
 {
     return static_cast<unsigned long>(getpid());
+}
+
+namespace
+{
+
+bool SameDirectory(const struct stat& status, const char* directory)
+{
+    struct stat other;
+    return stat(directory, &other) == 0 && other.st_dev == status.st_dev &&
+           other.st_ino == status.st_ino;
+}
+
+} // namespace
+
+// Linux lists a process's descriptors in /proc/self/fd (also reached as /dev/fd); its entries
+// are links whose text is no path to follow ("pipe:[4711]", a deleted file), so they are
+// recognised by their directory, however it is spelt.
+int DescriptorNamedBy(const char* path)
+{
+    const char* name = strrchr(path, '/');
+    if (name == nullptr || name[1] == '\0' || strspn(name + 1, "0123456789") != strlen(name + 1) ||
+        strlen(name + 1) > 9)
+    {
+        return -1;
+    }
+    char directory[4096];
+    size_t length = static_cast<size_t>(name - path);
+    if (length >= sizeof directory)
+    {
+        return -1;
+    }
+    memcpy(directory, path, length);
+    directory[length] = '\0';
+    struct stat status;
+    if (stat(length == 0 ? "/" : directory, &status) != 0 ||
+        !(SameDirectory(status, "/proc/self/fd") || SameDirectory(status, "/proc/thread-self/fd")))
+    {
+        return -1;
+    }
+    return atoi(name + 1);
+}
+
+int DuplicateDescriptor(int descriptor)
+{
+    return fcntl(descriptor, F_DUPFD_CLOEXEC, 0);
+}
+
+bool ReadLinkText(const char* path, char* text, size_t capacity)
+{
+    ssize_t length = readlink(path, text, capacity);
+    if (length < 0)
+    {
+        return false;
+    }
+    if (static_cast<size_t>(length) >= capacity)
+    {
+        errno = ENAMETOOLONG;
+        return false;
+    }
+    text[length] = '\0';
+    return true;
+}
+
+size_t DirectoryPartLength(const char* path)
+{
+    const char* separator = strrchr(path, '/');
+    return separator == nullptr ? 0 : static_cast<size_t>(separator - path) + 1;
+}
+
+bool KeepPermissions(int descriptor, unsigned mode)
+{
+    return fchmod(descriptor, static_cast<mode_t>(mode & 0777)) == 0;
+}
+
+void LetWritesFailPastTheSizeLimit()
+{
+    signal(SIGXFSZ, SIG_IGN);
 }

@@ -1,9 +1,11 @@
 #include "image/ReplacementFilePlatform.h"
 
 #include "base/SystemError.h"
+#include "image/ReplacementFile.h"
 
 #include <cerrno>
 #include <climits>
+#include <cstring>
 #include <fcntl.h>
 #include <io.h>
 #include <process.h>
@@ -53,3 +55,38 @@ unsigned long ProcessNumber()
 {
     return static_cast<unsigned long>(_getpid());
 }
+
+// Windows has no paths that name descriptors and no links a program would need to follow here.
+int DescriptorNamedBy(const char*)
+{
+    return -1;
+}
+
+int DuplicateDescriptor(int descriptor)
+{
+    return _dup(descriptor);
+}
+
+bool ReadLinkText(const char*, char*, size_t)
+{
+    errno = EINVAL;
+    return false;
+}
+
+size_t DirectoryPartLength(const char* path)
+{
+    size_t length = strlen(path);
+    while (length > 0 && strchr("/\\:", path[length - 1]) == nullptr)
+    {
+        --length;
+    }
+    return length;
+}
+
+// A read-only target cannot be replaced at all; the other permissions are the directory's.
+bool KeepPermissions(int, unsigned)
+{
+    return true;
+}
+
+void LetWritesFailPastTheSizeLimit() {}

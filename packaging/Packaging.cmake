@@ -23,12 +23,40 @@ if(WIN32)
     set(CPACK_SYSTEM_NAME win32)
   endif()
   install(FILES ${CMAKE_CURRENT_LIST_DIR}/README-windows.txt DESTINATION . RENAME README.txt)
+  # The manuals of the programs in the .zip, as text: Windows has no man.
+  find_program(ORBELT_GROFF groff)
+  if(ORBELT_GROFF)
+    foreach(program orbelt-dl orbelt-scramble)
+      set(page ${PROJECT_SOURCE_DIR}/man/${program}.1)
+      set(text ${CMAKE_CURRENT_BINARY_DIR}/${program}.txt)
+      add_custom_command(OUTPUT ${text}
+                         COMMAND ${CMAKE_COMMAND} -DGROFF=${ORBELT_GROFF} -DPAGE=${page}
+                                 -DTEXT=${text} -P ${CMAKE_CURRENT_LIST_DIR}/RenderManual.cmake
+                         DEPENDS ${page} ${CMAKE_CURRENT_LIST_DIR}/RenderManual.cmake
+                         VERBATIM)
+      add_custom_target(orbelt_manual_${program} ALL DEPENDS ${text})
+      install(FILES ${text} DESTINATION .)
+    endforeach()
+  else()
+    message(WARNING "groff (package groff-base) not found: the .zip will hold no manuals")
+  endif()
 else()
   set(CPACK_GENERATOR DEB)
   set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
   set(CPACK_DEBIAN_PACKAGE_SECTION electronics)
   # dpkg-shlibdeps (package dpkg-dev) works out the library packages the programs need.
   set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+  include(${CMAKE_CURRENT_LIST_DIR}/Gzip.cmake)
+  set(docDir ${CMAKE_INSTALL_DATAROOTDIR}/doc/${CPACK_PACKAGE_NAME})
+  orbelt_gzip(${PROJECT_SOURCE_DIR}/CHANGELOG changelog changelog)
+  install(FILES ${changelog} ${CMAKE_CURRENT_LIST_DIR}/copyright DESTINATION ${docDir})
+endif()
+
+# The programs without the test suites, in one build with one progress count (scripts/demo).
+add_custom_target(orbelt_programs)
+add_dependencies(orbelt_programs orbelt-dl orbelt-scramble)
+if(TARGET orbelt-board)
+  add_dependencies(orbelt_programs orbelt-board)
 endif()
 
 include(CPack)

@@ -111,6 +111,7 @@ bool AwaitErased(const CPollSchedule& schedule)
     }
     PauseUntil(start, static_cast<long long>(ErasePollLimit) * OneSecondPolls.PeriodMs);
     ShowEraseEnd(ErasePollLimit, false);
+    Diagnose("the chip erase did not finish after %d polls", ErasePollLimit);
     return false;
 }
 

@@ -23,16 +23,20 @@ static_assert(sizeof Chunk % ImageKeyLength == 0, "chunks must keep the key alig
 CReplacementFile Output;
 
 bool Force = false;
+bool Binary = false;
 unsigned char Fill = 0xFF; // the erased flash
 
-const char Usage[] = "usage: orbelt-scramble [--force] [--fill BYTE] INPUT OUTPUT\n";
+const char Usage[] = "usage: orbelt-scramble [--force] [--fill BYTE] [--binary] INPUT OUTPUT\n";
 const char Help[] =
     "Scrambles INPUT with the image key into OUTPUT; applied to an image it gives\n"
-    "the plain binary back. An INPUT of Intel HEX or S-records (recognised by its\n"
-    "content) becomes the image of flash addresses 0 to its highest address; records\n"
-    "past 0x1FFFF, the end of the flash, are refused.\n"
+    "the plain binary back. Intel HEX or S-records become the image of flash\n"
+    "addresses 0 to their highest address: an INPUT named *.hex, *.ihex, *.ihx,\n"
+    "*.srec, *.s19, *.s28, *.s37 or *.mot, or text that starts with ':' or with S\n"
+    "and a digit, must read whole as records. Records past 0x1FFFF, the end of the\n"
+    "flash, are refused.\n"
     "  --force       write binary inputs over 131072 bytes too (orbelt-dl cuts them)\n"
     "  --fill BYTE   gap value for records, 0 to 255 or 0x00 to 0xFF (default 0xFF)\n"
+    "  --binary      read INPUT as a plain binary, whatever its name and content\n"
     "  --version     print the version and exit\n"
     "  -h, --help    print this text and exit\n";
 
@@ -136,7 +140,7 @@ int ScrambleInput(FILE* input, const char* inputPath, const char* outputPath)
     {
         return Fail("cannot read", inputPath, error);
     }
-    ERecordFormat format = DetectRecordFormat(Chunk, length, feof(input) != 0);
+    ERecordFormat format = Binary ? ERecordFormat::None : RecordFormatOf(inputPath, Chunk, length);
     if (format == ERecordFormat::None)
     {
         return ScrambleBinary(input, length, inputPath, outputPath);
@@ -208,6 +212,7 @@ bool ParseByte(const char* text, unsigned char& value)
 
 int main(int argc, char** argv)
 {
+    LetWritesFailPastTheSizeLimit();
     const char* paths[2] = {nullptr, nullptr};
     int pathCount = 0;
     for (int i = 1; i < argc; ++i)
@@ -225,6 +230,10 @@ int main(int argc, char** argv)
         if (strcmp(argv[i], "--force") == 0)
         {
             Force = true;
+        }
+        else if (strcmp(argv[i], "--binary") == 0)
+        {
+            Binary = true;
         }
         else if (strcmp(argv[i], "--fill") == 0)
         {

@@ -40,25 +40,33 @@ apt_install()
     DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -q --no-install-recommends "$@" >/dev/null
 }
 
-# configure_and_build DIR [cmake options...]
-configure_and_build()
+# configure_build DIR [cmake options...]
+configure_build()
 {
     local dir=$1
     shift
     # Tests always on: a cache left by hand with them off must not make a run test nothing.
     cmake -S . -B "$dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DBUILD_TESTING=ON "$@" >/dev/null
-    cmake --build "$dir" -j "$(nproc)"
 }
 
-# build_with_progress DIR [cmake options...]: configure_and_build, showing how far the build
-# has come instead of its chatter: one line redrawn on a terminal, a line per tenth otherwise.
-# When the build fails, its whole output follows on standard error.
+# configure_and_build DIR [cmake options...]
+configure_and_build()
+{
+    configure_build "$@"
+    cmake --build "$1" -j "$(nproc)"
+}
+
+# build_with_progress DIR TARGET: configures DIR as configure_and_build does and builds TARGET
+# only, showing how far the build has come instead of its chatter: one line redrawn on a
+# terminal, a line per tenth otherwise. When the build fails, its whole output follows on
+# standard error.
 build_with_progress()
 {
-    local dir=$1 log status=0 started=$SECONDS
+    local dir=$1 target=$2 log status=0 started=$SECONDS
     log=$(mktemp)
     echo "Configuring and building in $dir/ (a few minutes on a fresh machine) ..."
-    configure_and_build "$@" 2>&1 | tee "$log" | show_build_progress || status=$?
+    { configure_build "$dir" && cmake --build "$dir" -j "$(nproc)" --target "$target"; } 2>&1 |
+        tee "$log" | show_build_progress || status=$?
     if [ "$status" -ne 0 ]; then
         cat "$log" >&2
     else

@@ -3,9 +3,14 @@
 
 FUZZ_TARGETS=(fuzz_arguments fuzz_transactions fuzz_download fuzz_records)
 
-# clang with libFuzzer for the fuzz targets, tmux for the terminal tests, groff for the man
-# pages.
-install_hardening_dependencies()
+# tmux for the terminal tests.
+install_test_tools()
+{
+    command -v tmux >/dev/null || apt_install tmux
+}
+
+# clang with libFuzzer for the fuzz targets.
+install_fuzz_dependencies()
 {
     local missing=()
     command -v clang++ >/dev/null || missing+=(clang)
@@ -13,11 +18,16 @@ install_hardening_dependencies()
         [ ! -e "$(clang++ -print-runtime-dir)/libclang_rt.fuzzer-x86_64.a" ]; then
         missing+=(libclang-rt-14-dev)
     fi
-    command -v tmux >/dev/null || missing+=(tmux)
-    command -v groff >/dev/null || missing+=(groff-base)
     if [ ${#missing[@]} -gt 0 ]; then
         apt_install "${missing[@]}"
     fi
+}
+
+# What the sanitized suite and the fuzz targets need.
+install_hardening_dependencies()
+{
+    install_test_tools
+    install_fuzz_dependencies
 }
 
 # run_sanitized_suite DIR [ctest options...]: the whole suite built with ASan and UBSan. The
@@ -96,8 +106,8 @@ run_fuzz_target()
 }
 
 # check_install BUILD_DIR: installs into a staging directory and checks what arrived: the three
-# programs, running, and a man page for each that renders cleanly and names every option the
-# program's own help text lists.
+# programs, running, their bash completion, and a compressed man page for each that renders
+# cleanly and names every option the program's own help text lists.
 check_install()
 {
     local build=$1
@@ -106,9 +116,10 @@ check_install()
     DESTDIR="$stage" cmake --install "$build" --prefix /usr/local >/dev/null
     local root="$stage/usr/local" failed=0 program
     for program in orbelt-dl orbelt-board orbelt-scramble; do
-        local binary="$root/bin/$program" page="$root/share/man/man1/$program.1"
-        if [ ! -x "$binary" ]; then
-            echo "install: $binary is missing" >&2
+        local binary="$root/bin/$program" page="$root/share/man/man1/$program.1.gz"
+        local completion="$root/share/bash-completion/completions/$program"
+        if [ ! -x "$binary" ] || [ ! -f "$completion" ]; then
+            echo "install: $binary or $completion is missing" >&2
             failed=1
         fi
         if [ ! -f "$page" ]; then
@@ -117,7 +128,7 @@ check_install()
             continue
         fi
         local warnings
-        warnings=$(LC_ALL=C.UTF-8 groff -man -ww -z "$page" 2>&1)
+        warnings=$(zcat "$page" | LC_ALL=C.UTF-8 groff -man -ww -z 2>&1)
         if [ -n "$warnings" ]; then
             echo "install: $page: $warnings" >&2
             failed=1
@@ -131,14 +142,14 @@ check_install()
             continue
         fi
         for option in $(grep -oE -- '--[a-z][a-z-]*' <<<"$help" | sort -u); do
-            if ! grep -qF -- "${option//-/\\-}" "$root/share/man/man1/$program.1"; then
+            if ! zgrep -qF -- "${option//-/\\-}" "$root/share/man/man1/$program.1.gz"; then
                 echo "install: $program.1 does not describe $option" >&2
                 failed=1
             fi
         done
     done
     if [ "$failed" -eq 0 ]; then
-        echo "Installed into $stage/usr/local: bin/ and share/man/man1/ complete"
+        echo "Installed into $stage/usr/local: bin/, share/man/man1/, share/bash-completion/ complete"
     fi
     rm -rf "$stage"
     return $failed

@@ -2,12 +2,23 @@
 
 WINDOWS_SYSTEM_DLLS="kernel32.dll msvcrt.dll user32.dll advapi32.dll ntdll.dll"
 
-# MinGW-w64 for 32-bit and 64-bit Windows, and Wine with both loaders.
-install_windows_dependencies()
+# MinGW-w64 for 32-bit and 64-bit Windows, and groff for the manuals in the .zip.
+install_cross_compilers()
 {
     local missing=()
     command -v i686-w64-mingw32-g++-posix >/dev/null || missing+=(g++-mingw-w64-i686-posix)
     command -v x86_64-w64-mingw32-g++-posix >/dev/null || missing+=(g++-mingw-w64-x86-64-posix)
+    command -v groff >/dev/null || missing+=(groff-base)
+    if [ ${#missing[@]} -gt 0 ]; then
+        apt_install "${missing[@]}"
+    fi
+}
+
+# The cross compilers, and Wine with both loaders.
+install_windows_dependencies()
+{
+    install_cross_compilers
+    local missing=()
     [ -x /usr/lib/wine/wine64 ] || missing+=(wine64)
     [ -x /usr/lib/wine/wine ] || missing+=(wine wine32:i386)
     if [ ${#missing[@]} -gt 0 ]; then

@@ -321,3 +321,24 @@ TEST_F(CommandLineTest, BadReadAndEraseOptionsAreOneMessage)
     EXPECT_EQ(ConsoleBody(Run({"--read", "f", "--size", "131072"}, Unmapped({1})).Out),
               "Can't open COM1\n" + NgEnding);
 }
+
+// Diagnostics about long paths keep their reason, on standard error and in the record.
+TEST_F(CommandLineTest, LongPathsKeepTheirReason)
+{
+    const std::string missing = Files.File(std::string(200, 'a') + "/" + std::string(200, 'b'));
+    CProcessResult result = Run({missing, "--result", "runs.jsonl"});
+    const std::string reason = "cannot open image " + missing + ": No such file or directory";
+    EXPECT_EQ(result.Err, "orbelt-dl: " + reason + "\n");
+    EXPECT_NE(ReadFileText(Files.File("runs.jsonl")).find("\"reason\":\"" + reason + "\""),
+              std::string::npos);
+}
+
+// Arguments after the image name that look like options are ignored, as always, but said.
+TEST_F(CommandLineTest, OptionLikeArgumentsAfterTheImageAreSaid)
+{
+    CProcessResult result = Run({MakeImage("a.bin"), "--verify", "-V", "b.bin"}, Unmapped({1}));
+    EXPECT_EQ(ConsoleBody(result.Out), "Can't open COM1\n" + NgEnding);
+    EXPECT_EQ(result.Err, "orbelt-dl: '--verify' after the image name is no option and is ignored\n"
+                          "orbelt-dl: '-V' after the image name is no option and is ignored\n"
+                          "orbelt-dl: cannot open /nonexistent/tty: No such file or directory\n");
+}

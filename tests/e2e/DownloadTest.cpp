@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <unistd.h>
 
 namespace
 {
@@ -377,6 +378,7 @@ TEST_F(DownloadTest, ChipThatNeverErasesIsGivenUpAfter35Polls)
     EXPECT_EQ(ConsoleBody(result.Out, &elapsed), "Erase               " + std::string(35, '+') +
                                                      marks + ErrorMarker + "Time  <t>\n" +
                                                      NgEnding);
+    EXPECT_EQ(result.Err, "orbelt-dl: the chip erase did not finish after 35 polls\n");
     EXPECT_GE(elapsed, 34);
     EXPECT_LE(elapsed, 37);
     EXPECT_GE(result.WallSeconds, 35.0);
@@ -471,6 +473,30 @@ TEST_F(DownloadTest, ReadBackIsTheImageFileOfTheFlash)
     }
 }
 
+// --read /dev/stdout with standard output redirected to a file: the image goes through the
+// descriptor, between the console's time line and its banner, and /dev/stdout stays a link (the
+// tests run as root, where a rename over it would break it for every process).
+TEST_F(DownloadTest, ReadBackToStandardOutputGoesThroughTheDescriptor)
+{
+    std::vector<uint8_t> plain = PlainImage(100, 5);
+    ASSERT_TRUE(Board.Start(Programmed(plain)));
+    const std::string captured = Files.File("captured.out");
+    CProcessOptions options;
+    options.Environment.push_back("ORBELT_COM7=" + Board.Device());
+    CProcessResult result =
+        RunProcess({"/bin/sh", "-c", "exec \"$0\" -p 7 --read /dev/stdout --size 100 > \"$1\"",
+                    ORBELT_DL_PATH, captured},
+                   options);
+    ASSERT_TRUE(Board.Stop()) << Board.Stderr();
+    EXPECT_TRUE(result.ExitedWith(1)) << result.Describe();
+    ASSERT_TRUE(WriteImageFile(Files.File("expected.img"), plain));
+    EXPECT_EQ(ConsoleBody(ReadFileText(captured)),
+              StageLine("Read", 100) + "Time  <t>\n" + ReadFileText(Files.File("expected.img")) +
+                  OkEndingWith("Flash saved, press any key to continue"));
+    char link[64] = {};
+    EXPECT_GT(readlink("/dev/stdout", link, sizeof link - 1), 0) << "/dev/stdout is no link";
+}
+
 TEST_F(DownloadTest, ReadFromABoardThatStopsAnsweringLeavesNoFile)
 {
     std::string back = Files.File("back.img");
@@ -479,6 +505,65 @@ TEST_F(DownloadTest, ReadFromABoardThatStopsAnsweringLeavesNoFile)
               StageUpTo("Read", 131072, 3) + ErrorMarker + "Time  <t>\n" + NgEnding);
     EXPECT_FALSE(FileExists(back));
     EXPECT_TRUE(std::filesystem::is_empty(Files.Path())) << "a temporary file was left";
+}
+
+// A file the run cannot write is found before the board is touched, not after a whole read
+// or download.
+TEST_F(DownloadTest, FilesThatCannotBeWrittenAreRefusedBeforeTheBoardIsTouched)
+{
+    const std::string folder = Files.Path();
+    const std::string missing = Files.File("missing") + "/file";
+    const std::string image = Image(PlainImage(100));
+    const struct
+    {
+        std::vector<std::string> Arguments;
+        std::string Diagnostic;
+    } cases[] = {
+        {{"--read", folder}, "cannot write " + folder + ": Is a directory"},
+        {{"--read", missing}, "cannot write " + missing + ": No such file or directory"},
+        {{"-v", image, "--result", folder},
+         "cannot append the run record to " + folder + ": Is a directory"},
+        {{"-v", image, "--result", missing},
+         "cannot append the run record to " + missing + ": No such file or directory"},
+    };
+    ASSERT_TRUE(Board.Start(FastErase));
+    for (const auto& row : cases)
+    {
+        std::vector<std::string> arguments = {"-p", "7"};
+        arguments.insert(arguments.end(), row.Arguments.begin(), row.Arguments.end());
+        CProcessResult result = RunDownloader(arguments, Board.Device(), 7, 10);
+        EXPECT_TRUE(result.ExitedWith(1)) << result.Describe();
+        EXPECT_EQ(ConsoleBody(result.Out), NgEnding) << row.Diagnostic;
+        EXPECT_EQ(result.Err, "orbelt-dl: " + row.Diagnostic + "\n");
+    }
+    ASSERT_TRUE(Board.Stop()) << Board.Stderr();
+    EXPECT_TRUE(Board.Trace().empty());
+}
+
+// A file-size limit makes the write fail instead of killing the program: the Save stage is NG,
+// the record says why, and no temporary file is left.
+TEST_F(DownloadTest, FileSizeLimitEndsAReadNgWithItsRecord)
+{
+    ASSERT_TRUE(Board.Start(FastErase));
+    const std::string back = Files.File("back.img");
+    const std::string record = Files.File("runs.jsonl");
+    CProcessOptions options;
+    options.Environment.push_back("ORBELT_COM7=" + Board.Device());
+    CProcessResult result =
+        RunProcess({"/bin/sh", "-c", "ulimit -f 16 && exec \"$0\" \"$@\"", ORBELT_DL_PATH, "-p",
+                    "7", "--stream", "--size", "65536", "--read", back, "--result", record},
+                   options);
+    ASSERT_TRUE(Board.Stop()) << Board.Stderr();
+    EXPECT_TRUE(result.ExitedWith(1)) << result.Describe();
+    EXPECT_EQ(ConsoleBody(result.Out), StageLine("Read", 65536) + "Time  <t>\n" + NgEnding);
+    EXPECT_EQ(result.Err, "orbelt-dl: cannot write " + back + ": File too large\n");
+    const std::string line = ReadFileText(record);
+    EXPECT_NE(line.find("\"failed_stage\":\"Save\",\"reason\":\"cannot write " + back +
+                        ": File too large\""),
+              std::string::npos)
+        << line;
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(Files.Path()), {}), 1)
+        << "only the record is there";
 }
 
 TEST_F(DownloadTest, EraseLeavesTheFlashErased)

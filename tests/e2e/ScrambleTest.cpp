@@ -7,8 +7,10 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstring>
 #include <dirent.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace
 {
@@ -72,6 +74,35 @@ std::vector<std::string> DirectoryEntries(const std::string& path)
     }
     std::sort(names.begin(), names.end());
     return names;
+}
+
+// The text of the link at path; empty when path is no link.
+std::string LinkText(const std::string& path)
+{
+    char text[4096];
+    ssize_t length = readlink(path.c_str(), text, sizeof text);
+    return length < 0 ? std::string() : std::string(text, static_cast<size_t>(length));
+}
+
+unsigned PermissionBits(const std::string& path)
+{
+    struct stat status;
+    return stat(path.c_str(), &status) == 0 ? status.st_mode & 07777 : 0;
+}
+
+bool HoldsTemporaryFile(const std::string& directory)
+{
+    DIR* listing = opendir(directory.c_str());
+    bool found = false;
+    while (dirent* entry = listing != nullptr ? readdir(listing) : nullptr)
+    {
+        found = found || strstr(entry->d_name, ".tmp") != nullptr;
+    }
+    if (listing != nullptr)
+    {
+        closedir(listing);
+    }
+    return found;
 }
 
 class ScrambleTest : public ::testing::Test
@@ -195,7 +226,8 @@ TEST_F(ScrambleTest, HelpPrintsUsage)
         CProcessResult result = Scramble({option});
         EXPECT_TRUE(result.ExitedWith(0));
         EXPECT_EQ(
-            result.Out.rfind("usage: orbelt-scramble [--force] [--fill BYTE] INPUT OUTPUT\n", 0),
+            result.Out.rfind(
+                "usage: orbelt-scramble [--force] [--fill BYTE] [--binary] INPUT OUTPUT\n", 0),
             0u)
             << result.Out;
         EXPECT_NE(result.Out.find("  --fill BYTE"), std::string::npos);
@@ -209,10 +241,11 @@ TEST_F(ScrambleTest, FailedWriteKeepsTheOldOutputAndSaysWhy)
 {
     ASSERT_TRUE(WriteFileBytes(Files.File("plain.bin"), Plain(100000)));
     ASSERT_TRUE(WriteFileText(Files.File("out.img"), "old image"));
-    // A file size limit of 8 KiB: the write past it fails with EFBIG.
+    // A file size limit of 8 KiB: the write past it fails with EFBIG, and SIGXFSZ, which would
+    // end the program, is ignored by orbelt-scramble itself.
     CProcessResult result =
-        RunProcess({"/bin/sh", "-c", "ulimit -f 16; trap '' XFSZ; exec \"$0\" \"$@\"",
-                    ORBELT_SCRAMBLE_PATH, Files.File("plain.bin"), Files.File("out.img")});
+        RunProcess({"/bin/sh", "-c", "ulimit -f 16; exec \"$0\" \"$@\"", ORBELT_SCRAMBLE_PATH,
+                    Files.File("plain.bin"), Files.File("out.img")});
     EXPECT_TRUE(result.ExitedWith(1)) << result.Describe();
     EXPECT_EQ(result.Err,
               "orbelt-scramble: cannot write " + Files.File("out.img") + ": File too large\n");
@@ -290,6 +323,23 @@ TEST_F(ScrambleTest, BadRecordsAreRefusedByLine)
                       ": line 2: address 0x20000 is past the end of the flash (0x20000 bytes)\n");
 }
 
+// A record file whose first line is damaged is refused by that line, not scrambled as a binary
+// (its text would reach the flash); --binary takes any file as it is.
+TEST_F(ScrambleTest, DamagedFirstRecordIsRefusedUnlessBinaryIsAsked)
+{
+    std::string damaged = HexRecord(0, 0x0010, {1, 2, 3});
+    damaged.erase(damaged.size() - 2, 1); // the first line loses its last digit
+    ASSERT_TRUE(WriteFileText(Files.File("fw.bin"), damaged + HexRecord(1, 0, {})));
+    ExpectRefused({Files.File("fw.bin"), Files.File("out.img")},
+                  "orbelt-scramble: " + Files.File("fw.bin") +
+                      ": line 1: an odd number of hex digits (15)\n");
+
+    CProcessResult binary = Scramble({"--binary", Files.File("fw.bin"), Files.File("out.img")});
+    ASSERT_TRUE(binary.ExitedWith(0)) << binary.Describe();
+    EXPECT_TRUE(ReadFileBytes(Files.File("out.img")) ==
+                Scrambled(ReadFileBytes(Files.File("fw.bin"))));
+}
+
 TEST_F(ScrambleTest, BinaryThatStartsLikeARecordStaysBinary)
 {
     const std::vector<uint8_t> plain{':', '0', '0', 0x00, 0xFF, '\n', 'S', '1'};
@@ -297,4 +347,43 @@ TEST_F(ScrambleTest, BinaryThatStartsLikeARecordStaysBinary)
     CProcessResult result = Scramble({Files.File("plain.bin"), Files.File("out.img")});
     ASSERT_TRUE(result.ExitedWith(0)) << result.Describe();
     EXPECT_TRUE(ReadFileBytes(Files.File("out.img")) == Scrambled(plain));
+}
+
+// The bytes go where OUTPUT leads: through the open descriptor it names (the shell's redirect
+// gets them), or into the final target of its links, which stay links. A replaced file keeps
+// its mode. The tests run as root, where a rename over /dev/stdout would break it for all.
+TEST_F(ScrambleTest, OutputGoesWhereItsPathLeads)
+{
+    std::vector<uint8_t> plain = Plain(3000);
+    ASSERT_TRUE(WriteFileBytes(Files.File("plain.bin"), plain));
+    ASSERT_EQ(symlink("/proc/self/fd/1", Files.File("descriptor-link").c_str()), 0);
+    ASSERT_EQ(symlink("target.img", Files.File("file-link").c_str()), 0);
+    const std::string redirect = Files.File("redirect.out");
+    const std::string longName = Files.File(std::string(255, 'n'));
+    struct Case
+    {
+        std::string Output;
+        std::string Holder; // the file that gets the image
+    };
+    const Case cases[] = {
+        {"/dev/stdout", redirect},
+        {Files.File("descriptor-link"), redirect},
+        {Files.File("file-link"), Files.File("target.img")},
+        {longName, longName},
+    };
+    for (const Case& test : cases)
+    {
+        std::string linkText = LinkText(test.Output);
+        ASSERT_TRUE(WriteFileText(test.Holder, "old"));
+        ASSERT_EQ(chmod(test.Holder.c_str(), 0604), 0);
+        CProcessResult result =
+            RunProcess({"/bin/sh", "-c", "exec \"$0\" \"$1\" \"$2\" > \"$3\"", ORBELT_SCRAMBLE_PATH,
+                        Files.File("plain.bin"), test.Output, redirect});
+        EXPECT_TRUE(result.ExitedWith(0)) << test.Output << ": " << result.Describe();
+        EXPECT_TRUE(ReadFileBytes(test.Holder) == Scrambled(plain)) << test.Output;
+        EXPECT_EQ(PermissionBits(test.Holder), 0604u) << test.Output;
+        EXPECT_EQ(LinkText(test.Output), linkText) << test.Output;
+        EXPECT_FALSE(HoldsTemporaryFile(Files.Path()));
+        EXPECT_FALSE(HoldsTemporaryFile("/dev"));
+    }
 }

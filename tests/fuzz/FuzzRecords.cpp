@@ -30,7 +30,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     size_t cut = data[0] % size;
     ++data;
     --size;
-    ERecordFormat format = DetectRecordFormat(data, size, true);
+    ERecordFormat format = RecordFormatOf("", data, size);
     if (format == ERecordFormat::None)
     {
         return 0;

@@ -1,5 +1,8 @@
 #include "tests/support/Board.h"
 
+#include <chrono>
+#include <thread>
+
 std::vector<uint8_t> MakeFrame(uint8_t command, uint32_t address, uint8_t data)
 {
     return {command, static_cast<uint8_t>(address), static_cast<uint8_t>(address >> 8),
@@ -35,7 +38,8 @@ CBoardProcess::~CBoardProcess()
     }
 }
 
-bool CBoardProcess::Start(const std::vector<std::string>& options, double timeoutSeconds)
+bool CBoardProcess::Start(const std::vector<std::string>& options, double timeoutSeconds,
+                          EStdin input)
 {
     if (!Temp.Valid())
     {
@@ -43,8 +47,52 @@ bool CBoardProcess::Start(const std::vector<std::string>& options, double timeou
     }
     std::vector<std::string> argv{ORBELT_BOARD_PATH, "--dump", DumpPath(), "--trace", TracePath()};
     argv.insert(argv.end(), options.begin(), options.end());
-    return Board.Start(argv) && Board.ReadFirstLine(DevicePath, timeoutSeconds) &&
+    CProcessOptions processOptions;
+    processOptions.Stdin = input;
+    return Board.Start(argv, processOptions) && Board.ReadFirstLine(DevicePath, timeoutSeconds) &&
            !DevicePath.empty();
+}
+
+std::vector<std::string> CBoardProcess::Devices() const
+{
+    std::vector<std::string> devices;
+    const std::string text = Board.Stdout();
+    for (size_t at = 0, end = 0; (end = text.find('\n', at)) != std::string::npos; at = end + 1)
+    {
+        devices.push_back(text.substr(at, end - at));
+    }
+    return devices;
+}
+
+bool CBoardProcess::Control(const std::string& command, const std::string& logged,
+                            double timeoutSeconds)
+{
+    const size_t from = Board.Stderr().size();
+    return Board.WriteStdin(command + "\n") && WaitLogFrom(from, logged, timeoutSeconds);
+}
+
+bool CBoardProcess::WaitLog(const std::string& text, double timeoutSeconds)
+{
+    return WaitLogFrom(0, text, timeoutSeconds);
+}
+
+bool CBoardProcess::WaitLogFrom(size_t from, const std::string& text, double timeoutSeconds)
+{
+    const double deadline = MonotonicSeconds() + timeoutSeconds;
+    for (;;)
+    {
+        const bool running = Board.Running();
+        const std::string log = Board.Stderr();
+        if (log.size() > from && log.find(text, from) != std::string::npos)
+        {
+            return true;
+        }
+        if (!running || MonotonicSeconds() >= deadline)
+        {
+            return false;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
 }
 
 bool CBoardProcess::Stop(double timeoutSeconds)

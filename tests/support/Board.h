@@ -30,10 +30,18 @@ class CBoardProcess
     ~CBoardProcess();
 
     // Starts the board with options plus --dump and --trace, and waits for the device path on
-    // its first line of stdout.
-    bool Start(const std::vector<std::string>& options = {}, double timeoutSeconds = 10);
+    // its first line of stdout. With EStdin::Pipe, Control sends the board commands.
+    bool Start(const std::vector<std::string>& options = {}, double timeoutSeconds = 10,
+               EStdin input = EStdin::DevNull);
     // The device path the board printed, e.g. /dev/pts/7.
     const std::string& Device() const { return DevicePath; }
+    // Every device path the board has printed: the first, then one for each return.
+    std::vector<std::string> Devices() const;
+
+    // Sends one command line and waits until the board's log, from then on, holds logged.
+    bool Control(const std::string& command, const std::string& logged, double timeoutSeconds = 5);
+    // Waits until the board's log holds text. False when the board ends first.
+    bool WaitLog(const std::string& text, double timeoutSeconds = 5);
     const CTempDirectory& Directory() const { return Temp; }
     std::string DumpPath() const { return Temp.File("dump.bin"); }
     std::string TracePath() const { return Temp.File("trace.bin"); }
@@ -55,6 +63,8 @@ class CBoardProcess
     std::vector<CBoardFrame> TraceFrames() const { return SplitFrames(Trace()); }
 
   private:
+    bool WaitLogFrom(size_t from, const std::string& text, double timeoutSeconds);
+
     CTempDirectory Temp;
     CBackgroundProcess Board;
     std::string DevicePath;

@@ -210,8 +210,9 @@ CProcessResult RunProcess(const std::vector<std::string>& argv, const CProcessOp
     int out[2];
     int err[2];
     int in[2] = {-1, -1};
+    const bool text = options.Stdin == EStdin::Text || options.Stdin == EStdin::Pipe;
     if (pipe2(out, O_CLOEXEC) != 0 || pipe2(err, O_CLOEXEC) != 0 ||
-        (options.Stdin == EStdin::Text && pipe2(in, O_CLOEXEC) != 0))
+        (text && pipe2(in, O_CLOEXEC) != 0))
     {
         result.StartError = std::string("pipe: ") + std::strerror(errno);
         return result;
@@ -221,7 +222,7 @@ CProcessResult RunProcess(const std::vector<std::string>& argv, const CProcessOp
     {
         childStdin = OpenDevNull();
     }
-    else if (options.Stdin == EStdin::Text)
+    else if (text)
     {
         childStdin = in[0];
     }
@@ -387,6 +388,7 @@ CBackgroundProcess::~CBackgroundProcess()
             unlink(path.c_str());
         }
     }
+    CloseStdin();
 }
 
 bool CBackgroundProcess::Start(const std::vector<std::string>& argv, const CProcessOptions& options)
@@ -426,6 +428,17 @@ bool CBackgroundProcess::Start(const std::vector<std::string>& argv, const CProc
             }
         }
     }
+    if (options.Stdin == EStdin::Pipe)
+    {
+        int pipeFds[2];
+        if (pipe2(pipeFds, O_CLOEXEC) == 0)
+        {
+            // A process that has ended must not kill the test when it is written to.
+            signal(SIGPIPE, SIG_IGN);
+            inFd = pipeFds[0];
+            StdinFd = pipeFds[1];
+        }
+    }
     StartTime = MonotonicSeconds();
     if (outFd >= 0 && errFd >= 0)
     {
@@ -443,6 +456,10 @@ bool CBackgroundProcess::Start(const std::vector<std::string>& argv, const CProc
         }
     }
     Outcome.Started = Child > 0;
+    if (!Outcome.Started)
+    {
+        CloseStdin();
+    }
     return Outcome.Started;
 }
 
@@ -477,6 +494,33 @@ bool CBackgroundProcess::Running()
 bool CBackgroundProcess::SendSignal(int signal)
 {
     return Running() && kill(Child, signal) == 0;
+}
+
+bool CBackgroundProcess::WriteStdin(const std::string& text)
+{
+    size_t done = 0;
+    while (StdinFd >= 0 && done < text.size())
+    {
+        const ssize_t written = write(StdinFd, text.data() + done, text.size() - done);
+        if (written > 0)
+        {
+            done += static_cast<size_t>(written);
+        }
+        else if (written < 0 && errno != EINTR)
+        {
+            return false;
+        }
+    }
+    return StdinFd >= 0;
+}
+
+void CBackgroundProcess::CloseStdin()
+{
+    if (StdinFd >= 0)
+    {
+        close(StdinFd);
+        StdinFd = -1;
+    }
 }
 
 bool CBackgroundProcess::Wait(double timeoutSeconds)

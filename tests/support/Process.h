@@ -9,6 +9,9 @@ enum class EStdin
     DevNull, // reads end of file at once
     Closed,  // descriptor 0 is not open at all
     Text,    // CProcessOptions::StdinText, then end of file
+    // CBackgroundProcess: a pipe the test writes to with WriteStdin until CloseStdin.
+    // RunProcess takes it as Text.
+    Pipe,
 };
 
 class CProcessOptions
@@ -67,6 +70,10 @@ class CBackgroundProcess
     // True until the process has ended and been reaped.
     bool Running();
     bool SendSignal(int signal);
+    // With EStdin::Pipe: hands text to the process's standard input. False when it cannot.
+    bool WriteStdin(const std::string& text);
+    // The process then reads end of file.
+    void CloseStdin();
     // Waits up to timeoutSeconds for the process to end by itself. False if it is still running.
     bool Wait(double timeoutSeconds);
     // SIGTERM, then waits; after timeoutSeconds SIGKILL. True when it ended within the time.
@@ -88,6 +95,7 @@ class CBackgroundProcess
     double StartTime = 0;
     std::string OutPath;
     std::string ErrPath;
+    int StdinFd = -1;
     CProcessResult Outcome;
 };
 

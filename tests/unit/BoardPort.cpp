@@ -6,11 +6,8 @@
 #include "serial/ComPort.h"
 
 #include <algorithm>
-#include <climits>
 #include <cstring>
 #include <deque>
-#include <functional>
-#include <map>
 #include <memory>
 
 CComPort TargetPort;
@@ -44,7 +41,6 @@ bool DevicePresent = true;
 int DeviceLife = 0;
 int OpenedLife = -1;
 int Openings = 0;
-std::multimap<long long, std::function<void()>> Changes;
 
 bool PortAlive()
 {
@@ -110,7 +106,6 @@ bool ConnectBoard(const std::vector<std::string>& options, const std::vector<uin
     }
     Boards.clear();
     Replies.clear();
-    Changes.clear();
     PutOn(board);
     Opens = true;
     DevicePresent = true;
@@ -127,31 +122,31 @@ bool PutBoardOnAt(long long atMs, const std::vector<std::string>& options,
     {
         return false;
     }
-    Changes.emplace(atMs, [board] { PutOn(board); });
+    AtFakeTime(atMs, [board] { PutOn(board); });
     return true;
 }
 
 void TakeBoardOffAt(long long atMs)
 {
-    Changes.emplace(atMs, [] { OnLine = nullptr; });
+    AtFakeTime(atMs, [] { OnLine = nullptr; });
 }
 
 void UnplugPortAt(long long goneMs, long long backMs)
 {
-    Changes.emplace(goneMs,
-                    []
-                    {
-                        DevicePresent = false;
-                        ++DeviceLife;
-                        OnLine = nullptr;
-                        Replies.clear();
-                    });
-    Changes.emplace(backMs, [] { DevicePresent = true; });
+    AtFakeTime(goneMs,
+               []
+               {
+                   DevicePresent = false;
+                   ++DeviceLife;
+                   OnLine = nullptr;
+                   Replies.clear();
+               });
+    AtFakeTime(backMs, [] { DevicePresent = true; });
 }
 
 void RequestStopAt(long long atMs, int signalNumber)
 {
-    Changes.emplace(atMs, [signalNumber] { RequestFakeStop(signalNumber); });
+    AtFakeTime(atMs, [signalNumber] { RequestFakeStop(signalNumber); });
 }
 
 void SetPortOpens(bool opens)
@@ -189,26 +184,11 @@ int PortOpenings()
     return Openings;
 }
 
-long long NextLineChangeMs()
-{
-    return Changes.empty() ? LLONG_MAX : Changes.begin()->first;
-}
-
-void ApplyDueLineChanges()
-{
-    while (!Changes.empty() && Changes.begin()->first <= FakeClockMilliseconds())
-    {
-        std::function<void()> change = Changes.begin()->second;
-        Changes.erase(Changes.begin());
-        change();
-    }
-}
-
 void ReleaseOpenPorts() {}
 
 bool CComPort::Open(const char* mode)
 {
-    ApplyDueLineChanges();
+    RunDueChanges();
     snprintf(DeviceText, sizeof DeviceText, "%s", "board");
     Lost = false;
     Handle = Opens && DevicePresent ? 1 : -1;
@@ -227,14 +207,14 @@ int CComPort::Read(void* buffer, int count)
 
 int CComPort::ReadWithin(void* buffer, int count, int timeoutMs)
 {
-    ApplyDueLineChanges();
+    RunDueChanges();
     Lost = Lost || !PortAlive();
     return Lost ? 0 : TakeReplies(buffer, count, count, timeoutMs);
 }
 
 int CComPort::ReadAvailable(void* buffer, int minimum, int maximum)
 {
-    ApplyDueLineChanges();
+    RunDueChanges();
     Lost = Lost || !PortAlive();
     return Lost ? 0 : TakeReplies(buffer, minimum, maximum, ReadTimeoutMs);
 }
@@ -242,7 +222,7 @@ int CComPort::ReadAvailable(void* buffer, int minimum, int maximum)
 // Frames sent while no board is on go nowhere.
 int CComPort::Write(const void* buffer, int count)
 {
-    ApplyDueLineChanges();
+    RunDueChanges();
     Lost = Lost || !PortAlive();
     if (Lost)
     {

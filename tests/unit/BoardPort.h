@@ -2,16 +2,17 @@
 
 // TargetPort in the unit tests: no serial line, but the board's own flash model and frame
 // server in this process, answering every frame the moment it is written. A read the board
-// leaves short costs its time-out on the fake clock (tests/unit/FakeClock.cpp), so a board that
+// leaves short costs its time-out on the fake clock (tests/unit/FakeClock.h), so a board that
 // never answers takes no real time. Boards can be put on and taken off the line, and the port's
-// device can go away, at given fake times.
+// device can go away, at given fake times (after ResetFakeClock, which forgets them).
 #include "board/BoardOptions.h"
+#include "tests/unit/FakeClock.h"
 
 #include <cstdint>
 #include <string>
 #include <vector>
 
-// A fresh line with a board on it now, nothing scheduled: the options orbelt-board's command
+// A fresh line with a board on it now: the options orbelt-board's command
 // line would give it, its flash holding contents from address 0 and erased bytes after them.
 // False, with error, for options orbelt-board would refuse.
 bool ConnectBoard(const std::vector<std::string>& options, const std::vector<uint8_t>& contents,
@@ -40,13 +41,6 @@ const std::vector<uint8_t>& BoardFlash(int board = -1);
 bool PortOpenNow();
 int PortOpenings();
 
-// The fake clock's side: the next scheduled change (a far future when none), and applying
-// those that are due.
-long long NextLineChangeMs();
-void ApplyDueLineChanges();
-
-void ResetFakeClock();
-long long FakeClockMilliseconds();
 // The stop requests of the unit tests, in place of the signals (tests/unit/FakeStop.cpp).
 void ResetFakeStop();
 void RequestFakeStop(int signalNumber);

@@ -1,26 +1,43 @@
-// The host's clock in the unit tests: a pause only moves it on, applying the changes on the
-// line that fall into it; like the real one it ends early when a stop is requested.
+#include "tests/unit/FakeClock.h"
+
 #include "base/Clock.h"
 #include "base/Stop.h"
-#include "tests/unit/BoardPort.h"
 
 #include <algorithm>
+#include <map>
 
 namespace
 {
 
 long long NowMs = 0;
+std::multimap<long long, std::function<void()>> Changes;
 
 } // namespace
 
 void ResetFakeClock()
 {
     NowMs = 0;
+    Changes.clear();
 }
 
 long long FakeClockMilliseconds()
 {
     return NowMs;
+}
+
+void AtFakeTime(long long atMs, std::function<void()> change)
+{
+    Changes.emplace(atMs, std::move(change));
+}
+
+void RunDueChanges()
+{
+    while (!Changes.empty() && Changes.begin()->first <= NowMs)
+    {
+        std::function<void()> change = std::move(Changes.begin()->second);
+        Changes.erase(Changes.begin());
+        change();
+    }
 }
 
 void PauseMilliseconds(int milliseconds)
@@ -29,8 +46,8 @@ void PauseMilliseconds(int milliseconds)
     const long long end = NowMs + milliseconds;
     while (NowMs < end)
     {
-        NowMs = std::min(end, std::max(NowMs, NextLineChangeMs()));
-        ApplyDueLineChanges();
+        NowMs = Changes.empty() ? end : std::min(end, std::max(NowMs, Changes.begin()->first));
+        RunDueChanges();
         if (!stoppedBefore && StopRequested())
         {
             return;
@@ -46,6 +63,11 @@ long ClockSeconds()
 long long ClockMilliseconds()
 {
     return NowMs;
+}
+
+long long ClockNanoseconds()
+{
+    return NowMs * 1000000;
 }
 
 long long WallClockMilliseconds()

@@ -140,16 +140,25 @@ TEST_F(ImageLoading, ExactCapacityLoadsWhole)
     std::vector<unsigned char> scrambled = plain;
     ApplyImageKey(scrambled.data(), scrambled.size());
     std::string printed;
-    ASSERT_TRUE(LoadCapturing(WriteFile("full.bin", scrambled), printed));
+    const std::string path = WriteFile("full.bin", scrambled);
+    ::testing::internal::CaptureStderr();
+    ASSERT_TRUE(LoadCapturing(path, printed));
+    EXPECT_EQ(::testing::internal::GetCapturedStderr(), "");
     EXPECT_EQ(ImageLength, ImageCapacity);
     EXPECT_EQ(0, memcmp(ImageBuffer, plain.data(), plain.size()));
 }
 
-TEST_F(ImageLoading, OversizeFileIsCutSilently)
+// Standard output stays as it was; standard error says what was cut.
+TEST_F(ImageLoading, OversizeFileIsCutWithAWordOnStandardError)
 {
     std::vector<unsigned char> scrambled = Pattern(ImageCapacity + 1);
     std::string printed;
-    ASSERT_TRUE(LoadCapturing(WriteFile("over.bin", scrambled), printed));
+    const std::string path = WriteFile("over.bin", scrambled);
+    ::testing::internal::CaptureStderr();
+    ASSERT_TRUE(LoadCapturing(path, printed));
+    EXPECT_EQ(::testing::internal::GetCapturedStderr(),
+              "orbelt-dl: image " + path +
+                  " is larger than 131072 bytes: only the first 131072 bytes are used\n");
     EXPECT_EQ(printed, "");
     EXPECT_EQ(ImageLength, ImageCapacity);
     EXPECT_EQ(ImageBuffer[ImageCapacity - 1],

@@ -92,12 +92,12 @@ void StartLine(bool boardOn)
 {
     std::string error;
     ASSERT_TRUE(ConnectBoard(Quick, {}, error)) << error;
+    ResetFakeClock();
+    ResetFakeStop();
     if (!boardOn)
     {
         TakeBoardOffAt(0);
     }
-    ResetFakeClock();
-    ResetFakeStop();
     ASSERT_TRUE(ReopenTargetPort());
     Shown.clear();
 }
@@ -235,6 +235,12 @@ std::vector<std::string> Lines(const std::string& text)
 }
 
 // The banner follows two blank lines.
+std::vector<std::string> ReadLines(const std::string& path)
+{
+    std::ifstream in(path);
+    return Lines(std::string(std::istreambuf_iterator<char>(in), {}));
+}
+
 const std::vector<std::string> OkScreen = {
     "",
     "",
@@ -295,10 +301,13 @@ class Station : public ::testing::Test
     void TearDown() override { fs::remove_all(Folder); }
 
     // Runs orbelt-dl --station ARGUMENTS -p 7 --result FILE fw.img on the line as scheduled.
+    // The record file, once opened, stays open for the rest of the process: one for all tests,
+    // and Records holds the lines this run added.
     int Run(std::vector<std::string> arguments)
     {
         const std::string image = (Folder / "fw.img").string();
-        const std::string records = (Folder / "runs.jsonl").string();
+        static const std::string records =
+            (fs::temp_directory_path() / "orbelt-station-records.jsonl").string();
         arguments.insert(arguments.begin(), {"orbelt-dl", "--station"});
         arguments.insert(arguments.end(), {"-p", "7", "--result", records, image});
         std::vector<char*> argv;
@@ -306,14 +315,14 @@ class Station : public ::testing::Test
         {
             argv.push_back(&argument[0]);
         }
-        fs::remove(records);
+        const size_t before = ReadLines(records).size();
         CArguments walk;
         WalkArguments(static_cast<int>(argv.size()), argv.data(), walk);
         ::testing::internal::CaptureStdout();
         const int status = RunStation(walk);
         Console = ::testing::internal::GetCapturedStdout();
-        std::ifstream in(records);
-        Records = Lines(std::string(std::istreambuf_iterator<char>(in), {}));
+        Records = ReadLines(records);
+        Records.erase(Records.begin(), Records.begin() + static_cast<std::ptrdiff_t>(before));
         return status;
     }
 

@@ -1,0 +1,8 @@
+#include "board/BoardClock.h"
+
+#include "base/Clock.h"
+
+int64_t BoardNanoseconds()
+{
+    return ClockNanoseconds();
+}

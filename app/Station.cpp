@@ -71,7 +71,12 @@ int ServeBoards()
             return 128 + StopSignal();
         }
         // Whatever its verdict, a board is flashed once: the next one must be another.
-        boardOn = AwaitBoardGone(ShowLine) && AwaitNewBoard(ShowLine);
+        if (!AwaitBoardGone(ShowLine))
+        {
+            break;
+        }
+        ShowLine(LineEmpty);
+        boardOn = AwaitNewBoard(ShowLine);
     }
     printf("\n\n");
     return Passed == Flashed ? 0 : 1;

@@ -281,7 +281,7 @@ TEST_F(CommandLineTest, HelpAnswersAtOnce)
     EXPECT_EQ(help.Out.rfind("Usage: orbelt-dl ", 0), 0u) << help.Out;
     for (const char* option :
          {"-v ", "-vo ", "-p N ", "--stream ", "--read FILE ", "--size N ", "--erase ",
-          "--no-wait ", "--result FILE ", "--list-ports ", "--help ", "--version "})
+          "--no-wait ", "--result FILE ", "--station ", "--list-ports ", "--help ", "--version "})
     {
         EXPECT_NE(help.Out.find(std::string("\n  ") + option), std::string::npos) << option;
     }
@@ -305,6 +305,10 @@ TEST_F(CommandLineTest, BadReadAndEraseOptionsAreOneMessage)
         {{"--erase", "-vo"}, "--erase cannot be combined with -v or -vo\n"},
         {{"--size", "100", "image.bin"}, "--size needs --read\n"},
         {{"--erase", "--read", "f"}, "--read and --erase cannot be combined\n"},
+        {{"--station", "-v"}, "--station needs an image file\n"},
+        {{"--read", "f", "--station", "image.bin"}, "--station cannot be combined with --read\n"},
+        {{"--station", "--erase", "image.bin"}, "--station cannot be combined with --erase\n"},
+        {{"--help", "--station", "image.bin"}, "--station cannot be combined with --help\n"},
     };
     for (const auto& [arguments, message] : cases)
     {
@@ -319,6 +323,9 @@ TEST_F(CommandLineTest, BadReadAndEraseOptionsAreOneMessage)
         EXPECT_FALSE(FileExists(Files.File("f")));
     }
     EXPECT_EQ(ConsoleBody(Run({"--read", "f", "--size", "131072"}, Unmapped({1})).Out),
+              "Can't open COM1\n" + NgEnding);
+    // A station whose port will not open does not start.
+    EXPECT_EQ(ConsoleBody(Run({"--station", MakeImage("image.bin")}, Unmapped({1})).Out),
               "Can't open COM1\n" + NgEnding);
 }
 

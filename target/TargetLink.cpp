@@ -311,7 +311,14 @@ bool ProbeTarget(int address, int waitMs)
     TargetPort.PurgeInput();
     SendFrame(CommandRead, address, 0x00);
     unsigned char value = 0;
-    return TargetPort.ReadWithin(&value, 1, waitMs) == 1;
+    if (TargetPort.ReadWithin(&value, 1, waitMs) != 1)
+    {
+        return false;
+    }
+    // A board answers a read with one byte; a device that talks on its own (a modem, a GPS
+    // receiver) sends more, and must never be taken for a board.
+    PauseMilliseconds(QuietLineMs);
+    return TargetPort.QueryStatus(0) == 0;
 }
 
 bool WriteTargetCycle(int address, unsigned char value)

@@ -21,9 +21,9 @@ extern unsigned char VerifyBuffer[VerifyBufferSize];
 TargetFrame MakeTargetFrame(TargetCommand command, int address, unsigned char data);
 
 bool ReadTargetByte(int address, unsigned char& value);
-// Whether anything answers a read of address on the line within waitMs: no diagnostic, no
-// surplus warning, and replies still queued from before are dropped first, so that a late one
-// never passes for this one's.
+// Whether a board answers a read of address on the line within waitMs with one byte and no more:
+// no diagnostic, no surplus warning, and replies still queued from before are dropped first, so
+// that a late one never passes for this one's.
 bool ProbeTarget(int address, int waitMs);
 bool WriteTargetCycle(int address, unsigned char value);
 bool ProgramBlock(int address, const unsigned char* data, int length);

@@ -282,3 +282,49 @@ TEST_F(FlashManyTest, CtrlCStopsEveryDownload)
 }
 
 } // namespace
+
+namespace
+{
+
+// A station per port, one live line each; Ctrl-C once both boards are flashed ends them all.
+TEST_F(FlashManyTest, StationsShowALineEachUntilCtrlC)
+{
+    ASSERT_TRUE(WriteImageFile(Image, Plain));
+    StartBoards({{"--erase-ms", "0", "--baud", "115200"},
+                 {"--erase-ms", "0", "--baud", "115200", "--bad-cell", "100"}});
+    CBackgroundProcess flashMany;
+    ASSERT_TRUE(flashMany.Start(
+        {"/bin/bash", ORBELT_SOURCE_DIR "/scripts/flash-many", "--station", "-v", Image, "1", "2"},
+        FlashManyOptions()));
+    for (int port = 1; port <= 2; ++port)
+    {
+        const double deadline = MonotonicSeconds() + 30;
+        while (Log(port).find("Board 2: remove board 1") == std::string::npos &&
+               MonotonicSeconds() < deadline)
+        {
+            SleepFor(0.05);
+        }
+    }
+    ASSERT_EQ(kill(-flashMany.Pid(), SIGINT), 0);
+    ASSERT_TRUE(flashMany.Wait(10)) << "the stations went on";
+    const CProcessResult& result = flashMany.Result();
+    EXPECT_TRUE(result.ExitedWith(1)) << result.Describe() << result.Out;
+    std::istringstream lines(result.Out);
+    std::vector<std::string> last(3);
+    bool progress = false;
+    for (std::string line; std::getline(lines, line);)
+    {
+        int port = 0;
+        if (std::sscanf(line.c_str(), "COM%d ", &port) == 1 && port >= 1 && port <= 2)
+        {
+            last[port] = line;
+            progress = progress || line.find(": Program ") != std::string::npos;
+        }
+    }
+    EXPECT_EQ(last[1], "COM1    1 board flashed: 1 OK, 0 NG") << result.Out;
+    EXPECT_EQ(last[2], "COM2    1 board flashed: 0 OK, 1 NG") << result.Out;
+    EXPECT_TRUE(progress) << result.Out;
+    EXPECT_EQ(EndOf(result.Out, 11), "1 OK, 1 NG\n");
+}
+
+} // namespace

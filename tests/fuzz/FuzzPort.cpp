@@ -18,7 +18,7 @@ const uint8_t* Replies = nullptr;
 size_t ReplyLength = 0;
 size_t ReplyOffset = 0;
 bool Opens = true;
-bool IsOpen = false;
+bool PortOpen = false;
 std::vector<FuzzFrame> Frames;
 
 void CheckFrame(const unsigned char* bytes)
@@ -44,7 +44,7 @@ void ResetFuzzPort(const uint8_t* replies, size_t length, bool opens)
     ReplyLength = length;
     ReplyOffset = 0;
     Opens = opens;
-    IsOpen = false;
+    PortOpen = false;
     Frames.clear();
 }
 
@@ -65,7 +65,7 @@ const std::vector<FuzzFrame>& FuzzFramesWritten()
 
 bool FuzzPortIsOpen()
 {
-    return IsOpen;
+    return PortOpen;
 }
 
 void ReleaseOpenPorts() {}
@@ -74,10 +74,10 @@ bool CComPort::Open(const char* mode)
 {
     FUZZ_CHECK(mode != nullptr && strncmp(mode, "COM", 3) == 0);
     FUZZ_CHECK(strstr(mode, ":115200,e,8,1") != nullptr);
-    IsOpen = Opens;
-    Handle = IsOpen ? 3 : -1;
+    PortOpen = Opens;
+    Handle = PortOpen ? 3 : -1;
     ByteNanoseconds = 0; // no line: replies are there at once
-    return IsOpen;
+    return PortOpen;
 }
 
 int CComPort::Read(void* buffer, int count)
@@ -142,7 +142,7 @@ bool CComPort::PurgeInput()
 
 bool CComPort::Close()
 {
-    IsOpen = false;
+    PortOpen = false;
     Handle = -1;
     return true;
 }

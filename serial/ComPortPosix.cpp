@@ -5,6 +5,7 @@
 #include "base/Stop.h"
 #include "serial/DeviceClaim.h"
 #include "serial/DevicePath.h"
+#include "serial/LineSettings.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -14,9 +15,7 @@
 #include <cstring>
 #include <ctime>
 #include <fcntl.h>
-#include <iterator>
 #include <poll.h>
-#include <strings.h>
 #include <sys/ioctl.h>
 #include <termios.h>
 #include <unistd.h>
@@ -25,103 +24,6 @@ CComPort TargetPort;
 
 namespace
 {
-
-struct LineSettings
-{
-    long Rate;
-    speed_t Speed;
-    tcflag_t Parity;   // PARENB and PARODD bits
-    tcflag_t DataBits; // CS5 to CS8
-    bool TwoStopBits;
-};
-
-struct BaudRate
-{
-    long Rate;
-    speed_t Speed;
-};
-
-const BaudRate BaudRates[] = {
-    {1200, B1200},     {2400, B2400},     {4800, B4800},     {9600, B9600},
-    {19200, B19200},   {38400, B38400},   {57600, B57600},   {115200, B115200},
-    {230400, B230400}, {460800, B460800}, {921600, B921600},
-};
-
-bool ParseSpeed(const char* token, long& baud, speed_t& speed)
-{
-    long rate = token != nullptr ? strtol(token, nullptr, 10) : 0;
-    const BaudRate* found =
-        std::find_if(std::begin(BaudRates), std::end(BaudRates),
-                     [rate](const BaudRate& baud) { return baud.Rate == rate; });
-    if (found == std::end(BaudRates))
-    {
-        return false;
-    }
-    baud = found->Rate;
-    speed = found->Speed;
-    return true;
-}
-
-bool ParseParity(const char* token, tcflag_t& parity)
-{
-    if (token == nullptr || token[1] != '\0')
-    {
-        return false;
-    }
-    switch (token[0] | 0x20)
-    {
-    case 'n':
-        parity = 0;
-        return true;
-    case 'e':
-        parity = PARENB;
-        return true;
-    case 'o':
-        parity = PARENB | PARODD;
-        return true;
-    default:
-        return false;
-    }
-}
-
-bool ParseDataBits(const char* token, tcflag_t& dataBits)
-{
-    const tcflag_t sizes[] = {CS5, CS6, CS7, CS8};
-    if (token == nullptr || token[0] < '5' || token[0] > '8' || token[1] != '\0')
-    {
-        return false;
-    }
-    dataBits = sizes[token[0] - '5'];
-    return true;
-}
-
-bool ParseStopBits(const char* token, bool& twoStopBits)
-{
-    if (token == nullptr || (strcmp(token, "1") != 0 && strcmp(token, "2") != 0))
-    {
-        return false;
-    }
-    twoStopBits = token[0] == '2';
-    return true;
-}
-
-// Splits "COM3:115200,e,8,1" into the port token and the line settings.
-bool ParseMode(const char* mode, char* port, size_t portSize, LineSettings& line)
-{
-    char work[40];
-    snprintf(work, sizeof work, "%s", mode);
-    char* rest = nullptr;
-    const char* token = strtok_r(work, ":, ", &rest);
-    if (token == nullptr || strncasecmp(token, "COM", 3) != 0)
-    {
-        return false;
-    }
-    snprintf(port, portSize, "%s", token + 3);
-    return ParseSpeed(strtok_r(nullptr, ":, ", &rest), line.Rate, line.Speed) &&
-           ParseParity(strtok_r(nullptr, ":, ", &rest), line.Parity) &&
-           ParseDataBits(strtok_r(nullptr, ":, ", &rest), line.DataBits) &&
-           ParseStopBits(strtok_r(nullptr, ":, ", &rest), line.TwoStopBits);
-}
 
 // A name that does not fit is refused whole: a cut one could name another device.
 bool DevicePath(const char* number, char* path, size_t pathSize)
@@ -141,33 +43,6 @@ bool DevicePath(const char* number, char* path, size_t pathSize)
     return true;
 }
 
-void ApplyLineSettings(int fd, const LineSettings& line)
-{
-    struct termios tio;
-    if (tcgetattr(fd, &tio) != 0)
-    {
-        return;
-    }
-    cfmakeraw(&tio);
-    tio.c_iflag &= ~(IXON | IXOFF | IXANY | INPCK | PARMRK | IGNPAR);
-    tio.c_cflag &= ~(CSIZE | PARENB | PARODD | CSTOPB | CRTSCTS);
-    tio.c_cflag |= line.DataBits | line.Parity | CLOCAL | CREAD;
-    if (line.TwoStopBits)
-    {
-        tio.c_cflag |= CSTOPB;
-    }
-    // With VMIN 0 a read of an empty queue returns 0 like end of file; with 1 and O_NONBLOCK
-    // it fails with EAGAIN, so that 0 keeps meaning the device has hung up.
-    tio.c_cc[VMIN] = 1;
-    tio.c_cc[VTIME] = 0;
-    cfsetispeed(&tio, line.Speed);
-    cfsetospeed(&tio, line.Speed);
-    tcsetattr(fd, TCSANOW, &tio);
-
-    int lines = TIOCM_DTR | TIOCM_RTS;
-    ioctl(fd, TIOCMBIS, &lines);
-}
-
 // Started with stdin, stdout or stderr closed, the device would get that descriptor: console
 // text would then be sent to the target and the final key read from the line.
 int AboveStandardStreams(int fd)
@@ -179,21 +54,6 @@ int AboveStandardStreams(int fd)
     int moved = fcntl(fd, F_DUPFD_CLOEXEC, STDERR_FILENO + 1);
     close(fd);
     return moved;
-}
-
-// Start bit, data bits, parity bit, stop bits.
-long ByteTime(const LineSettings& line)
-{
-    const tcflag_t sizes[] = {CS5, CS6, CS7, CS8};
-    long bits = 1 + (line.Parity != 0 ? 1 : 0) + (line.TwoStopBits ? 2 : 1);
-    for (int i = 0; i < 4; ++i)
-    {
-        if (sizes[i] == line.DataBits)
-        {
-            bits += 5 + i;
-        }
-    }
-    return bits * 1000000000L / line.Rate;
 }
 
 enum EWait

@@ -101,9 +101,10 @@ bool ApplyPort(CArguments& walk, const char*, const char* value)
     return true;
 }
 
-bool ApplyStream(CArguments&, const char*, const char*)
+// An option that only turns a setting on.
+template <bool& Setting> bool TurnOn(CArguments&, const char*, const char*)
 {
-    StreamMode = true;
+    Setting = true;
     return true;
 }
 
@@ -135,22 +136,10 @@ bool ApplyErase(CArguments& walk, const char*, const char*)
     return true;
 }
 
-bool ApplyNoWait(CArguments&, const char*, const char*)
-{
-    NoWait = true;
-    return true;
-}
-
 // The last one given counts; an empty one is a mistake, and past a bad argument ignored.
 bool ApplyResult(CArguments& walk, const char* name, const char* value)
 {
     return TakePath(walk, name, value, ResultPath);
-}
-
-bool ApplyStation(CArguments&, const char*, const char*)
-{
-    StationMode = true;
-    return true;
 }
 
 template <void (*Answer)()> bool AskQuestion(CArguments& walk, const char*, const char*)
@@ -160,12 +149,6 @@ template <void (*Answer)()> bool AskQuestion(CArguments& walk, const char*, cons
         walk.Question = Answer;
     }
     return true;
-}
-
-bool AskForHelp(CArguments& walk, const char* name, const char* value)
-{
-    walk.HelpGiven = true;
-    return AskQuestion<PrintUsage>(walk, name, value);
 }
 
 // The table's rows, so that messages can name an option without spelling it again.
@@ -192,20 +175,20 @@ const COption Options[] = {
      ApplyVerifyOnly, false},
     {"-p", "N", "use serial port COMN, N from 1 to 250 (default 1)", ApplyPort, false},
     {"--stream", nullptr, "keep the line busy: send the next block while checking this one",
-     ApplyStream, false},
+     TurnOn<StreamMode>, false},
     {"--read", "FILE", "read the flash back into the image file FILE (no IMAGE, -v or -vo)",
      ApplyRead, false},
     {"--size", "N", "with --read: bytes from address 0, 1 to 131072 (default 131072)", ApplySize,
      false},
     {"--erase", nullptr, "erase the chip only (no IMAGE, -v or -vo)", ApplyErase, false},
     {"--no-wait", nullptr, "no key wait at the end; exit status 0 on success, 1 on failure",
-     ApplyNoWait, false},
+     TurnOn<NoWait>, false},
     {"--result", "FILE", "append one JSON line describing the run to FILE", ApplyResult, true},
     {"--station", nullptr, "flash board after board on the port, no key waits, until Ctrl-C",
-     ApplyStation, false},
+     TurnOn<StationMode>, false},
     {"--list-ports", nullptr, "list the serial ports and the number to pass to -p, and exit",
      AskQuestion<PrintPortList>, true},
-    {"--help", nullptr, "print this help and exit", AskForHelp, true},
+    {"--help", nullptr, "print this help and exit", AskQuestion<PrintUsage>, true},
     {"--version", nullptr, "print the version and exit", AskQuestion<PrintVersion>, true},
 };
 
@@ -261,16 +244,14 @@ bool CheckStation(const CArguments& walk)
     if (other != nullptr)
     {
         Diagnose("%s cannot be combined with %s", Name(OptionStation), other);
+        return false;
     }
-    else if (walk.FileName == nullptr)
+    if (walk.FileName == nullptr)
     {
         Diagnose("%s needs an image file", Name(OptionStation));
+        return false;
     }
-    else
-    {
-        return true;
-    }
-    return false;
+    return true;
 }
 
 // --read and --erase work on the flash alone: an image name or -v/-vo beside them is a
@@ -375,6 +356,7 @@ void WalkArguments(int argc, char** argv, CArguments& walk)
     if (StationMode && walk.Question == PrintUsage)
     {
         walk.Question = nullptr;
+        walk.HelpGiven = true;
     }
     RunMode = walk.Job != nullptr ? walk.Job : &DownloadMode(VerifyMode);
 }

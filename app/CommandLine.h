@@ -23,7 +23,7 @@ struct CArguments
     bool VerifyGiven = false;
     bool SizeGiven = false;
     bool EraseGiven = false;
-    bool HelpGiven = false; // refused beside --station instead of answered
+    bool HelpGiven = false; // --help beside --station: refused instead of answered
     // Arguments after the image name that look like options but are none: ignored, as
     // always, but pointed out.
     const char* Ignored[MaxIgnoredArguments] = {};

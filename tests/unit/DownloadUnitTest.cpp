@@ -307,6 +307,12 @@ const CRunCase Cases[] = {
      Erased + Stage("Program", Length) + Error + Time(1),
      "no reply to the write cycle at 0x000333"},
     // Acknowledgements of 0xFF look for surplus: the replies in flight behind them are none.
+    // The leave cycles went out right behind the last block: after its failure they go again,
+    // once the line is quiet.
+    {"ProgramErrorInTheLastBlockStream", &ProgramRun, true, NoEraseAnd({"--bad-cell", "0xC5"}),
+     false, false, Erase(1) + Program(Sent) + LeaveBypass() + LeaveBypass(),
+     Erased + StageUpTo("Program", Length, 4) + "Program Error\n" + Error + Time(0),
+     "program error at 0x0000C5: third reply byte 0x85, expected 0x84"},
     {"FFAcknowledgementsStream", &ProgramVerifyRun, true, NoEraseAnd({"--ack", "0xFF"}), false,
      true, Erase(1) + Program(Sent) + LeaveBypass() + Reads(Sent),
      Erased + Stage("Program", Length) + Stage("Verify", Length) + Time(0), ""},

@@ -167,7 +167,7 @@ bool AwaitErased(const CPollSchedule& schedule, bool firstPollSent)
     return false;
 }
 
-// With --stream the erase cycles and the first poll go out in one go and share one round trip.
+// With --stream the first poll goes out right behind the erase cycles: one round trip for both.
 bool EraseAndAwait()
 {
     BeginStage("Erase");

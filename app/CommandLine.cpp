@@ -158,6 +158,7 @@ enum EOption
     OptionVerifyOnly,
     OptionPort,
     OptionStream,
+    OptionSkipBlank,
     OptionRead,
     OptionSize,
     OptionErase,
@@ -176,6 +177,8 @@ const COption Options[] = {
     {"-p", "N", "use serial port COMN, N from 1 to 250 (default 1)", ApplyPort, false},
     {"--stream", nullptr, "keep the line busy: send the next block while checking this one",
      TurnOn<StreamMode>, false},
+    {"--skip-blank", nullptr, "program no byte of 0xFF: the erased flash holds it already",
+     TurnOn<SkipBlank>, false},
     {"--read", "FILE", "read the flash back into the image file FILE (no IMAGE, -v or -vo)",
      ApplyRead, false},
     {"--size", "N", "with --read: bytes from address 0, 1 to 131072 (default 131072)", ApplySize,
@@ -325,6 +328,7 @@ void WalkArguments(int argc, char** argv, CArguments& walk)
     VerifyMode = ProgramOnly;
     PortNumber = 1;
     StreamMode = false;
+    SkipBlank = false;
     ReadSize = MaxReadSize;
     ReadPath = nullptr;
     NoWait = false;

@@ -10,6 +10,7 @@
 #include "image/Image.h"
 #include "serial/ComPort.h"
 #include "target/RunPlan.h"
+#include "target/TargetLink.h"
 
 #include <cerrno>
 #include <cstdarg>
@@ -178,8 +179,14 @@ void FormatLine(bool ok, long long elapsedMs)
     {
         AddString(ok || LastDiagnostic()[0] == '\0' ? nullptr : LastDiagnostic());
     }
-    Add(",\"elapsed_seconds\":%ld.%03d}\n", static_cast<long>(elapsedMs / 1000),
+    Add(",\"elapsed_seconds\":%ld.%03d", static_cast<long>(elapsedMs / 1000),
         static_cast<int>(elapsedMs % 1000));
+    // Only runs with --skip-blank have the key, so that the lines of all others stay as they were.
+    if (SkipBlank)
+    {
+        Add(",\"skipped_bytes\":%d", SkippedBytes);
+    }
+    Add("}\n");
 }
 
 } // namespace

@@ -20,46 +20,96 @@ void BeginStage(const char* label)
     ShowStage(label);
 }
 
-// The one block loop: each block's transaction over the image, the figure drawn before it.
-// With a look-ahead of 1 the frames of the next block go out while the replies of the current
-// one are checked, so that the line never idles; a failure then leaves at most one block sent
-// beyond it.
-bool RunBlocks(const CBlockTransaction& transaction, int lookAhead)
+// Command cycles that share the stream of a block loop (--stream): Before goes out ahead of
+// the first block and its acknowledgements are checked before the first figure; After follows
+// the last block at once and is checked after the 100 line. Every cycle brings one reply byte,
+// so their replies are told apart from the blocks' by count.
+struct CCyclesAround
 {
-    const int ahead = lookAhead * BlockSize;
-    for (int offset = 0; offset < ahead && offset < ImageLength; offset += BlockSize)
+    const CCommandSequence* Before;
+    const CCommandSequence* After;
+};
+
+const CCyclesAround NoCycles = {nullptr, nullptr};
+
+struct CBlockStream
+{
+    const CBlockTransaction& Transaction;
+    const CCyclesAround& Around;
+    int Sent; // the blocks below this offset have gone out
+    bool AfterSent;
+};
+
+bool SendCycles(const CCommandSequence* sequence)
+{
+    return sequence == nullptr || SendSequenceFrames(*sequence);
+}
+
+bool ReceiveCycles(const CCommandSequence* sequence, int bytesInFlight)
+{
+    return sequence == nullptr || ReceiveSequenceReplies(*sequence, bytesInFlight);
+}
+
+// Sends the blocks up to the one at offset that have not gone out yet, and After once the last
+// one has.
+bool SendUpTo(CBlockStream& stream, int offset)
+{
+    for (; stream.Sent <= offset && stream.Sent < ImageLength; stream.Sent += BlockSize)
     {
-        if (!transaction.Send(offset, ImageBuffer + offset, BlockSize))
+        if (!stream.Transaction.Send(stream.Sent, ImageBuffer + stream.Sent, BlockSize))
         {
             return false;
         }
     }
+    if (stream.Sent < ImageLength || stream.AfterSent)
+    {
+        return true;
+    }
+    stream.AfterSent = true;
+    return SendCycles(stream.Around.After);
+}
+
+// The reply bytes queued behind those of the block at offset, from what has gone out.
+int RepliesBehind(const CBlockStream& stream, int offset)
+{
+    int bytes = stream.AfterSent && stream.Around.After != nullptr ? stream.Around.After->Count : 0;
+    for (int later = offset + BlockSize; later < stream.Sent; later += BlockSize)
+    {
+        bytes += stream.Transaction.ReplyBytes(ImageBuffer + later, BlockSize);
+    }
+    return bytes;
+}
+
+// The one block loop: each block's transaction over the image, the figure drawn before it.
+// With a look-ahead of 1 the frames of the next block go out while the replies of the current
+// one are checked, so that the line never idles; a failure then leaves at most one block sent
+// beyond it.
+bool RunBlocks(const CBlockTransaction& transaction, int lookAhead, const CCyclesAround& around)
+{
+    const int ahead = lookAhead * BlockSize;
+    CBlockStream stream = {transaction, around, 0, false};
+    if (!SendCycles(around.Before) || !SendUpTo(stream, ahead - BlockSize) ||
+        !ReceiveCycles(around.Before, RepliesBehind(stream, -BlockSize)))
+    {
+        return false;
+    }
     for (int offset = 0; offset < ImageLength; offset += BlockSize)
     {
         ShowBlock(offset, ImageLength);
-        const int next = offset + ahead;
-        if (next < ImageLength && !transaction.Send(next, ImageBuffer + next, BlockSize))
-        {
-            return false;
-        }
-        int inFlight = 0;
-        for (int later = offset + BlockSize; later <= next && later < ImageLength;
-             later += BlockSize)
-        {
-            inFlight += transaction.ReplyBytes(ImageBuffer + later, BlockSize);
-        }
-        if (!transaction.Receive(offset, ImageBuffer + offset, BlockSize, inFlight))
+        if (!SendUpTo(stream, offset + ahead) ||
+            !transaction.Receive(offset, ImageBuffer + offset, BlockSize,
+                                 RepliesBehind(stream, offset)))
         {
             return false;
         }
     }
     ShowStageDone();
-    return true;
+    return ReceiveCycles(around.After, 0);
 }
 
 bool RunBlocks(const CBlockTransaction& transaction)
 {
-    return RunBlocks(transaction, StreamMode ? 1 : 0);
+    return RunBlocks(transaction, StreamMode ? 1 : 0, NoCycles);
 }
 
 void PauseUntil(long long start, long long dueMs)
@@ -74,7 +124,8 @@ void PauseUntil(long long start, long long dueMs)
 // Polls address 0 until the chip reads erased. The console shows a "+" per second of polling
 // and, at the end, what the one-second polls would have shown at the poll that saw the same:
 // the marks taken back and " Ok". The last poll comes when the last one-second poll would.
-bool AwaitErased(const CPollSchedule& schedule)
+// The first poll may have gone out already, right behind the erase cycles.
+bool AwaitErased(const CPollSchedule& schedule, bool firstPollSent)
 {
     const int pollsPerMark = OneSecondPolls.PeriodMs / schedule.PeriodMs;
     const int lastPoll = (ErasePollLimit - 1) * pollsPerMark;
@@ -91,7 +142,9 @@ bool AwaitErased(const CPollSchedule& schedule)
             ShowErasePoll();
         }
         unsigned char value = 0;
-        const bool answered = ReadTargetByte(ErasePollAddress, value);
+        const bool answered = poll == 0 && firstPollSent
+                                  ? ReceiveTargetByte(ErasePollAddress, value)
+                                  : ReadTargetByte(ErasePollAddress, value);
         if (!answered || value == ErasedByte)
         {
             if (!onMark)
@@ -115,17 +168,35 @@ bool AwaitErased(const CPollSchedule& schedule)
     return false;
 }
 
+// With --stream the first poll goes out right behind the erase cycles: one round trip for both.
 bool EraseAndAwait()
 {
     BeginStage("Erase");
-    return EraseChip() && AwaitErased(StreamMode ? StreamPolls : OneSecondPolls);
+    if (!StreamMode)
+    {
+        return EraseChip() && AwaitErased(OneSecondPolls, false);
+    }
+    return SendSequenceFrames(ChipErase) && SendTargetRead(ErasePollAddress) &&
+           ReceiveSequenceReplies(ChipErase, 1) && AwaitErased(StreamPolls, true);
+}
+
+// The bypass cycles wait for their replies one by one, or (--stream) share the blocks' stream.
+bool ProgramInBypass()
+{
+    if (StreamMode)
+    {
+        const CCyclesAround bypass = {&EnterBypass, &LeaveBypass};
+        return RunBlocks(ProgramTransaction, 1, bypass);
+    }
+    return SendSequence(EnterBypass) && RunBlocks(ProgramTransaction, 0, NoCycles) &&
+           SendSequence(LeaveBypass);
 }
 
 bool ProgramImage()
 {
     BeginStage("Program");
     // Once the first cycle is out the chip may be in bypass mode, even if no reply came.
-    if (SendSequence(EnterBypass) && RunBlocks(ProgramTransaction) && SendSequence(LeaveBypass))
+    if (ProgramInBypass())
     {
         return true;
     }
@@ -188,6 +259,8 @@ bool OpenTargetPort()
 
 bool RunStages(const CRunMode& mode, long start)
 {
+    // A station runs the stages once per board: what the last board skipped is not this one's.
+    SkippedBytes = 0;
     bool succeeded = true;
     for (int i = 0; i < 3 && mode.Stages[i] != NoStage && succeeded; ++i)
     {

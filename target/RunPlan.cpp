@@ -3,6 +3,7 @@
 int VerifyMode = ProgramOnly;
 int PortNumber = 1;
 bool StreamMode = false;
+bool SkipBlank = false;
 int ReadSize = MaxReadSize;
 
 namespace

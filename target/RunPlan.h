@@ -6,6 +6,7 @@
 extern int VerifyMode;  // 0: program only, 1: program then verify (-v), 2: verify only (-vo)
 extern int PortNumber;  // COMn, 1 to 250
 extern bool StreamMode; // --stream: the next block goes out while this one is checked
+extern bool SkipBlank;  // --skip-blank: the program stage sends nothing for a byte of 0xFF
 extern int ReadSize;    // --read: bytes from address 0
 
 const int ProgramOnly = 0;

@@ -5,6 +5,7 @@
 #include "base/Stop.h"
 #include "image/Image.h"
 #include "serial/ComPort.h"
+#include "target/LinkFrames.h"
 #include "target/Progress.h"
 
 #include <algorithm>
@@ -12,11 +13,11 @@
 #include <cstring>
 
 unsigned char VerifyBuffer[VerifyBufferSize];
+unsigned char BlockFrames[MaxProgramLength * 2 * TargetFrameLength];
 
 namespace
 {
 
-const int ProgramReplyLength = 3;
 // Frames still queued when a run ends early: a whole block goes out in about 60 ms.
 const int DrainLimitMs = 500;
 // Replies still on their way arrive at least this often: behind a USB adapter the last partial
@@ -30,147 +31,6 @@ void SendFrame(TargetCommand command, int address, unsigned char data)
     TargetPort.Write(frame.Bytes, sizeof frame.Bytes);
 }
 
-// A stop request ends a transaction before its next frame: never inside a frame, and never
-// between the bypass program cycle and the program frame it arms.
-bool MayStartFrame()
-{
-    return !StopRequested();
-}
-
-// Why a transaction failed, when its reply did not come whole; a stop is no time-out.
-void DiagnoseMissingReply(const char* operation, int address, int received, int expected)
-{
-    if (StopRequested())
-    {
-        return;
-    }
-    if (received <= 0)
-    {
-        Diagnose("no reply to the %s at 0x%06X", operation, address);
-    }
-    else
-    {
-        Diagnose("short reply to the %s at 0x%06X: %d of %d bytes", operation, address, received,
-                 expected);
-    }
-}
-
-// Surplus bytes are left queued on purpose: they will be taken as the next replies.
-void WarnOfSurplus(const char* warning, int bytesInFlight = 0)
-{
-    if (TargetPort.QueryStatus(0) > static_cast<uint32_t>(bytesInFlight))
-    {
-        ShowMessage(warning);
-    }
-}
-
-// Returns where the next frame goes.
-unsigned char* PutFrame(unsigned char* at, TargetCommand command, int address, unsigned char data)
-{
-    TargetFrame frame = MakeTargetFrame(command, address, data);
-    memcpy(at, frame.Bytes, sizeof frame.Bytes);
-    return at + sizeof frame.Bytes;
-}
-
-// The largest blocks the limits below allow, both directions.
-const int MaxProgramLength = PortQueueSize / ProgramReplyLength;
-const int FrameLength = sizeof(TargetFrame);
-unsigned char BlockFrames[MaxProgramLength * 2 * FrameLength];
-unsigned char ProgramReplies[MaxProgramLength * ProgramReplyLength];
-
-// All replies of a block wait in the receive queue until the last frame is out.
-bool SendProgramFrames(int address, const unsigned char* data, int length)
-{
-    if (length < 0 || length > MaxProgramLength || !MayStartFrame())
-    {
-        return false;
-    }
-    unsigned char* frame = BlockFrames;
-    for (int i = 0; i < length; ++i)
-    {
-        frame = PutFrame(frame, CommandWriteCycle, BypassProgram.Address, BypassProgram.Value);
-        frame = PutFrame(frame, CommandProgram, address + i, data[i]);
-    }
-    TargetPort.Write(BlockFrames, length * 2 * FrameLength);
-    return true;
-}
-
-// How far the replies have slipped when the read-back byte of pair i (at at) is wrong: a reply
-// short or surplus puts the bytes written at other places. The next pair tells, where its
-// replies are in: it is off too, and its byte sits at the same shift. 0 when the replies are not
-// visibly out of step (a weak cell, say).
-int ReplyShift(const unsigned char* data, int i, int length, int at, int received)
-{
-    const int shifts[] = {-1, 1, -2, 2};
-    const int next = at + ProgramReplyLength;
-    const bool nextIn = i + 1 < length && next + 2 < received;
-    for (int shift : shifts)
-    {
-        const bool seen = nextIn ? ProgramReplies[next] != data[i + 1] &&
-                                       ProgramReplies[next + shift] == data[i + 1]
-                                 : at + shift > at - ProgramReplyLength && at + shift < received &&
-                                       ProgramReplies[at + shift] == data[i];
-        if (seen)
-        {
-            return shift;
-        }
-    }
-    return 0;
-}
-
-void DiagnoseProgramError(int address, const unsigned char* data, int i, int length, int at,
-                          int received)
-{
-    const int shift = ReplyShift(data, i, length, at, received);
-    const int slip = shift < 0 ? -shift : shift;
-    char step[80] = "";
-    if (shift != 0)
-    {
-        snprintf(step, sizeof step, "; the replies are out of step, %d %s", slip,
-                 shift < 0 ? (slip == 1 ? "byte short" : "bytes short")
-                           : (slip == 1 ? "surplus byte" : "surplus bytes"));
-    }
-    Diagnose("program error at 0x%06X: third reply byte 0x%02X, expected 0x%02X%s", address + i,
-             ProgramReplies[at], data[i], step);
-}
-
-// Replies are taken in as they come, each checked at once. Every reply gets ReadTimeoutMs of
-// its own, counted from when the one before it was complete, as if each were read alone.
-bool ReceiveProgramReplies(int address, const unsigned char* data, int length, int bytesInFlight)
-{
-    const int total = length * ProgramReplyLength;
-    int received = 0;
-    for (int i = 0; i < length; ++i)
-    {
-        const int end = (i + 1) * ProgramReplyLength;
-        if (received < end)
-        {
-            received += TargetPort.ReadAvailable(ProgramReplies + received, end - received,
-                                                 total - received);
-            if (received < end)
-            {
-                DiagnoseMissingReply("program", address + i, received - (end - ProgramReplyLength),
-                                     ProgramReplyLength);
-                return false;
-            }
-        }
-        const unsigned char readBack = ProgramReplies[end - 1];
-        if (readBack != data[i])
-        {
-            ShowMessage("Program Error\n");
-            DiagnoseProgramError(address, data, i, length, end - 1, received);
-            return false;
-        }
-    }
-    WarnOfSurplus("Prog More\n", bytesInFlight);
-    return true;
-}
-
-int ProgramReplyBytes(const unsigned char* /*data*/, int length)
-{
-    return length * ProgramReplyLength;
-}
-
 bool SendReadFrames(int address, const unsigned char* /*data*/, int length)
 {
     if (length < 0 || length > VerifyBufferSize || !MayStartFrame())
@@ -182,7 +42,7 @@ bool SendReadFrames(int address, const unsigned char* /*data*/, int length)
     {
         frame = PutFrame(frame, CommandRead, address + i, 0x00);
     }
-    TargetPort.Write(BlockFrames, length * FrameLength);
+    TargetPort.Write(BlockFrames, length * TargetFrameLength);
     return true;
 }
 
@@ -274,6 +134,43 @@ void AwaitReplies(int count, int graceMs)
 
 } // namespace
 
+bool MayStartFrame()
+{
+    return !StopRequested();
+}
+
+void DiagnoseMissingReply(const char* operation, int address, int received, int expected)
+{
+    if (StopRequested())
+    {
+        return;
+    }
+    if (received <= 0)
+    {
+        Diagnose("no reply to the %s at 0x%06X", operation, address);
+    }
+    else
+    {
+        Diagnose("short reply to the %s at 0x%06X: %d of %d bytes", operation, address, received,
+                 expected);
+    }
+}
+
+void WarnOfSurplus(const char* warning, int bytesInFlight)
+{
+    if (TargetPort.QueryStatus(0) > static_cast<uint32_t>(bytesInFlight))
+    {
+        ShowMessage(warning);
+    }
+}
+
+unsigned char* PutFrame(unsigned char* at, TargetCommand command, int address, unsigned char data)
+{
+    TargetFrame frame = MakeTargetFrame(command, address, data);
+    memcpy(at, frame.Bytes, sizeof frame.Bytes);
+    return at + sizeof frame.Bytes;
+}
+
 TargetFrame MakeTargetFrame(TargetCommand command, int address, unsigned char data)
 {
     TargetFrame frame = {{
@@ -288,11 +185,21 @@ TargetFrame MakeTargetFrame(TargetCommand command, int address, unsigned char da
 
 bool ReadTargetByte(int address, unsigned char& value)
 {
+    return SendTargetRead(address) && ReceiveTargetByte(address, value);
+}
+
+bool SendTargetRead(int address)
+{
     if (!MayStartFrame())
     {
         return false;
     }
     SendFrame(CommandRead, address, 0x00);
+    return true;
+}
+
+bool ReceiveTargetByte(int address, unsigned char& value)
+{
     if (TargetPort.Read(&value, 1) != 1)
     {
         DiagnoseMissingReply("read", address, 0, 1);
@@ -341,20 +248,12 @@ bool WriteTargetCycle(int address, unsigned char value)
     return true;
 }
 
-bool ProgramBlock(int address, const unsigned char* data, int length)
-{
-    return SendProgramFrames(address, data, length) &&
-           ReceiveProgramReplies(address, data, length, 0);
-}
-
 bool VerifyBlock(int address, const unsigned char* expected, int length)
 {
     return SendReadFrames(address, expected, length) &&
            ReceiveVerifyReplies(address, expected, length, 0);
 }
 
-const CBlockTransaction ProgramTransaction = {SendProgramFrames, ReceiveProgramReplies,
-                                              ProgramReplyBytes};
 const CBlockTransaction VerifyTransaction = {SendReadFrames, ReceiveVerifyReplies, ReadReplyBytes};
 const CBlockTransaction ReadBackTransaction = {SendReadFrames, ReceiveIntoImage, ReadReplyBytes};
 
@@ -366,6 +265,46 @@ bool SendSequence(const CCommandSequence& sequence)
         {
             return false;
         }
+    }
+    return true;
+}
+
+bool SendSequenceFrames(const CCommandSequence& sequence)
+{
+    if (sequence.Count < 0 || sequence.Count > MaxSequenceCycles || !MayStartFrame())
+    {
+        return false;
+    }
+    unsigned char* frame = BlockFrames;
+    for (int i = 0; i < sequence.Count; ++i)
+    {
+        frame = PutFrame(frame, CommandWriteCycle, sequence.Cycles[i].Address,
+                         sequence.Cycles[i].Value);
+    }
+    TargetPort.Write(BlockFrames, sequence.Count * TargetFrameLength);
+    return true;
+}
+
+// Missing acknowledgements are those of the last cycles: the first of them is named, as when
+// each cycle waits for its own.
+bool ReceiveSequenceReplies(const CCommandSequence& sequence, int bytesInFlight)
+{
+    unsigned char acknowledgements[MaxSequenceCycles];
+    if (sequence.Count < 0 || sequence.Count > MaxSequenceCycles)
+    {
+        return false;
+    }
+    const int received = TargetPort.Read(acknowledgements, sequence.Count);
+    if (received != sequence.Count)
+    {
+        DiagnoseMissingReply("write cycle", sequence.Cycles[received > 0 ? received : 0].Address, 0,
+                             1);
+        return false;
+    }
+    if (std::find(acknowledgements, acknowledgements + received, 0xFF) !=
+        acknowledgements + received)
+    {
+        WarnOfSurplus("Write More \n", bytesInFlight);
     }
     return true;
 }

@@ -21,6 +21,9 @@ extern unsigned char VerifyBuffer[VerifyBufferSize];
 TargetFrame MakeTargetFrame(TargetCommand command, int address, unsigned char data);
 
 bool ReadTargetByte(int address, unsigned char& value);
+// The halves of ReadTargetByte, so that a read can go out right behind the cycles before it.
+bool SendTargetRead(int address);
+bool ReceiveTargetByte(int address, unsigned char& value);
 // Whether a board answers a read of address on the line within waitMs with one byte and no more:
 // no diagnostic, no surplus warning, and replies still queued from before are dropped first, so
 // that a late one never passes for this one's.
@@ -41,7 +44,10 @@ struct CBlockTransaction
     int (*ReplyBytes)(const unsigned char* data, int length);
 };
 
+// Programs a block in unlock-bypass mode; with --skip-blank its bytes of 0xFF are not sent.
 extern const CBlockTransaction ProgramTransaction;
+// The bytes of 0xFF the program stage left out since SkippedBytes was last set to 0.
+extern int SkippedBytes;
 extern const CBlockTransaction VerifyTransaction;
 // Reads the flash into the image buffer at the block's own address (data is not used).
 extern const CBlockTransaction ReadBackTransaction;
@@ -49,6 +55,12 @@ extern const CBlockTransaction ReadBackTransaction;
 // Sends the write cycles of a command sequence in order; false at the first that is not
 // acknowledged, the rest not sent.
 bool SendSequence(const CCommandSequence& sequence);
+// The same in two halves (--stream): all cycles in one write, then their acknowledgements
+// checked together, bytesInFlight reply bytes of later frames perhaps queued behind them. A
+// cycle without acknowledgement fails it as above, but the cycles after it have gone out.
+const int MaxSequenceCycles = 8;
+bool SendSequenceFrames(const CCommandSequence& sequence);
+bool ReceiveSequenceReplies(const CCommandSequence& sequence, int bytesInFlight);
 // A program stage that ends early may leave the chip in unlock bypass, where it ignores the
 // next run's chip erase until power-cycled: the leave cycles go out whatever a stop request
 // says. Best effort, so that a failing run does not get slower: the replies get a short grace.

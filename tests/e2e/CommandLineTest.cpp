@@ -279,9 +279,9 @@ TEST_F(CommandLineTest, HelpAnswersAtOnce)
     CProcessResult help = RunProcess({ORBELT_DL_PATH, "-v", "image.bin", "--help"});
     EXPECT_TRUE(help.ExitedWith(0)) << help.Describe();
     EXPECT_EQ(help.Out.rfind("Usage: orbelt-dl ", 0), 0u) << help.Out;
-    for (const char* option :
-         {"-v ", "-vo ", "-p N ", "--stream ", "--read FILE ", "--size N ", "--erase ",
-          "--no-wait ", "--result FILE ", "--station ", "--list-ports ", "--help ", "--version "})
+    for (const char* option : {"-v ", "-vo ", "-p N ", "--stream ", "--skip-blank ", "--read FILE ",
+                               "--size N ", "--erase ", "--no-wait ", "--result FILE ",
+                               "--station ", "--list-ports ", "--help ", "--version "})
     {
         EXPECT_NE(help.Out.find(std::string("\n  ") + option), std::string::npos) << option;
     }

@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <unistd.h>
 
@@ -739,4 +740,77 @@ TEST_F(StreamModeTest, ReadBackStreamsAtLineRate)
     // 128 blocks wait 16 ms each for their last partial packet without --stream.
     EXPECT_GE(seconds[0], 128 * 0.016);
     EXPECT_LT(seconds[1], seconds[0] / 2) << seconds[1] << " s streamed, " << seconds[0] << " s";
+}
+
+namespace
+{
+
+// An image with whole blank blocks, a blank run inside a block and scattered bytes of 0xFF.
+std::vector<uint8_t> HalfBlankImage()
+{
+    std::vector<uint8_t> plain = PlainImage(1000);
+    std::fill(plain.begin() + 128, plain.begin() + 320, 0xFF);
+    std::fill(plain.begin() + 400, plain.begin() + 410, 0xFF);
+    for (size_t i = 500; i < plain.size(); i += 7)
+    {
+        plain[i] = 0xFF;
+    }
+    return plain;
+}
+
+// The frames of a download without the program pairs of the bytes of 0xFF.
+std::vector<CBoardFrame> WithoutBlankPairs(const std::vector<CBoardFrame>& frames)
+{
+    std::vector<CBoardFrame> kept;
+    for (size_t i = 0; i < frames.size(); ++i)
+    {
+        const bool blankPair = i + 1 < frames.size() && frames[i] == Cycle(0x333, 0xA0) &&
+                               frames[i + 1][0] == 0xC0 && frames[i + 1][4] == 0xFF;
+        if (blankPair)
+        {
+            ++i;
+            continue;
+        }
+        kept.push_back(frames[i]);
+    }
+    return kept;
+}
+
+} // namespace
+
+// --skip-blank --stream: the console of the default mode, the same flash, no program pair for a
+// byte of 0xFF, and the run record counts them.
+TEST_F(StreamModeTest, SkipBlankSendsNoPairForABlankByte)
+{
+    const std::vector<uint8_t> plain = HalfBlankImage();
+    const std::string image = Image(plain);
+    const std::string record = Files.File("runs.jsonl");
+    const CRun plainRun = RunOnce(FastErase, {"-v", "-p", "7", image});
+    CProcessResult skipping =
+        Run(FastErase, {"-v", "--skip-blank", "--stream", "-p", "7", image, "--result", record});
+
+    EXPECT_EQ(ConsoleBody(skipping.Out), plainRun.Console);
+    EXPECT_NE(plainRun.Console.find(OkEnding), std::string::npos) << plainRun.Console;
+    const std::vector<uint8_t> flash = FlashAfterDownload(plain);
+    EXPECT_TRUE(Board.Dump() == flash) << "flash differs from the descrambled image";
+    const std::vector<CBoardFrame> all = DownloadFrames(flash, plain.size(), true);
+    EXPECT_TRUE(SplitFrames(plainRun.Trace) == all);
+    const std::vector<CBoardFrame> frames = Board.TraceFrames();
+    EXPECT_TRUE(frames == WithoutBlankPairs(all)) << frames.size() << " frames on the wire";
+    const auto blank = std::count(flash.begin(), flash.begin() + 1024, 0xFF);
+    EXPECT_EQ(all.size() - frames.size(), 2u * static_cast<size_t>(blank));
+    EXPECT_NE(ReadFileText(record).find(",\"skipped_bytes\":" + std::to_string(blank) + "}\n"),
+              std::string::npos)
+        << ReadFileText(record);
+}
+
+// A cell that reads wrong inside a blank run is not programmed, but verify still finds it.
+TEST_F(DownloadTest, SkipBlankStillVerifiesTheBlankBytes)
+{
+    CProcessResult result = Run({"--erase-ms", "0", "--bad-cell", "140"},
+                                {"-v", "--skip-blank", "-p", "7", Image(HalfBlankImage())});
+    EXPECT_EQ(ConsoleBody(result.Out), EraseOkAtFirstPoll + StageLine("Program", 1000) +
+                                           StageUpTo("Verify", 1000, 2) + ErrorMarker +
+                                           "Time  <t>\n" + NgEnding);
+    EXPECT_EQ(result.Err, "orbelt-dl: verify mismatch at 0x00008C: expected 0xFF, read 0xFE\n");
 }

@@ -250,6 +250,26 @@ TEST_F(FlashManyTest, SharedResultFileHasOneJsonLinePerBoard)
     EXPECT_EQ(parsed.Out, "[(1, 'OK', 'program'), (2, 'NG', 'program')]\n");
 }
 
+// --skip-blank reaches each download: its record counts the bytes of 0xFF left out.
+TEST_F(FlashManyTest, SkipBlankIsPassedOn)
+{
+    std::vector<uint8_t> plain = Plain;
+    std::fill(plain.begin() + 64, plain.begin() + 192, 0xFF);
+    ASSERT_TRUE(WriteImageFile(Image, plain));
+    StartBoards({{"--erase-ms", "0"}});
+    std::string record = Files.File("runs.jsonl");
+    CProcessResult result = FlashMany({"--skip-blank", "-v", "--result", record, Image, "1"});
+    EXPECT_TRUE(result.ExitedWith(0)) << result.Describe();
+    const std::vector<uint8_t> flash = FlashAfterDownload(plain);
+    const auto blank = std::count(flash.begin(), flash.begin() + 2048, 0xFF);
+    ASSERT_GE(blank, 128);
+    EXPECT_NE(ReadFileText(record).find(",\"skipped_bytes\":" + std::to_string(blank) + "}\n"),
+              std::string::npos)
+        << ReadFileText(record);
+    ASSERT_TRUE(Boards[0]->Stop());
+    EXPECT_TRUE(Boards[0]->Dump() == flash);
+}
+
 // Ctrl-C reaches the whole process group, as from a terminal: every download stops and each
 // port is still reported.
 TEST_F(FlashManyTest, CtrlCStopsEveryDownload)

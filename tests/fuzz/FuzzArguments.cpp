@@ -96,6 +96,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     bool expectedResult = true;
     int expectedMode = ProgramOnly;
     bool expectedStream = false;
+    bool expectedSkipBlank = false;
     int expectedPort = 1;
     const char* expectedFile = nullptr;
     // The long options have their own checks and combinations: past one, only the walk's
@@ -133,6 +134,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         {
             expectedStream = true;
         }
+        else if (strcmp(argv[i], "--skip-blank") == 0)
+        {
+            expectedSkipBlank = true;
+        }
         else if (strcmp(argv[i], "--version") == 0 || strcmp(argv[i], "--list-ports") == 0 ||
                  strcmp(argv[i], "--help") == 0)
         {
@@ -160,6 +165,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         FUZZ_CHECK(result == expectedResult);
         FUZZ_CHECK(VerifyMode == expectedMode);
         FUZZ_CHECK(StreamMode == expectedStream);
+        FUZZ_CHECK(SkipBlank == expectedSkipBlank);
     }
     if (result && !longOption)
     {

@@ -47,6 +47,20 @@ CBytes Image()
     return image;
 }
 
+// Image() with runs of 0xFF: ten bytes and the last byte of block 0, all of block 1, the first
+// byte of block 2, the last image bytes of block 3 and the start of its tail.
+CBytes BlankRunsImage()
+{
+    CBytes image = Image();
+    for (int i : {10, 11, 12, 13, 14, 15, 16, 17, 18, 19, 63, 128})
+    {
+        image[i] = 0xFF;
+    }
+    std::fill(image.begin() + 64, image.begin() + 128, 0xFF);
+    std::fill(image.begin() + 196, image.begin() + 230, 0xFF);
+    return image;
+}
+
 // The frames of the stages, as the protocol has them.
 CBytes Erase(int polls)
 {
@@ -61,15 +75,20 @@ CBytes Erase(int polls)
     return bytes;
 }
 
-CBytes Program(int pairs)
+// The program stage's frames for the image bytes below end; with skipBlank those of
+// BlankRunsImage() but its bytes of 0xFF.
+CBytes Program(int end, bool skipBlank = false)
 {
-    const CBytes image = Image();
+    const CBytes image = skipBlank ? BlankRunsImage() : Image();
     CBytes bytes;
     AddCycles(bytes, {{0x555, 0xAA}, {0x2AA, 0x55}, {0x555, 0x20}});
-    for (int i = 0; i < pairs; ++i)
+    for (int i = 0; i < end; ++i)
     {
-        Add(bytes, 0x80, 0x333, 0xA0);
-        Add(bytes, 0xC0, i, image[i]);
+        if (!skipBlank || image[i] != 0xFF)
+        {
+            Add(bytes, 0x80, 0x333, 0xA0);
+            Add(bytes, 0xC0, i, image[i]);
+        }
     }
     return bytes;
 }
@@ -162,6 +181,7 @@ struct CRunCase
     CBytes Frames;
     std::string Console;
     const char* Diagnostic; // the start of the last diagnostic; "" for none
+    bool SkipBlank = false; // --skip-blank, on BlankRunsImage() instead of Image()
 };
 
 void PrintTo(const CRunCase& row, std::ostream* out)
@@ -271,6 +291,64 @@ const CRunCase Cases[] = {
      ""},
     {"SurplusAfterThePoll", &EraseRun, false, NoEraseAnd({"--surplus", "7:1"}), false, true,
      Erase(1), Label("Erase") + "+Read More \n\b \b\b\b\b Ok\n" + Time(0), ""},
+    // --stream sends each command sequence in one write: an unanswered cycle fails the stage as
+    // it does cycle by cycle, after the rest of its sequence (and what shares its write) went
+    // out. The first poll goes with the erase cycles, the enter-bypass cycles ahead of the
+    // first block, the leave cycles right behind the last one.
+    {"NoReplyToAnEraseCycleStream", &ProgramRun, true, NoEraseAnd({"--stop-after", "2"}), false,
+     false, Erase(1), Label("Erase") + Error + Time(1), "no reply to the write cycle at 0x000555"},
+    {"NoReplyToThePollStream", &ProgramRun, true, NoEraseAnd({"--stop-after", "6"}), false, false,
+     Erase(1), Label("Erase") + "+" + Error + Time(1), "no reply to the read at 0x000000"},
+    {"NoReplyToABypassCycleStream", &ProgramRun, true, NoEraseAnd({"--stop-after", "8"}), false,
+     false, Erase(1) + Program(64) + LeaveBypass(), Erased + Label("Program") + Error + Time(1),
+     "no reply to the write cycle at 0x0002AA"},
+    {"NoReplyToALeaveCycleStream", &ProgramRun, true,
+     NoEraseAnd({"--stop-after", std::to_string(7 + 3 + 2 * Sent + 1)}), false, false,
+     Erase(1) + Program(Sent) + LeaveBypass() + LeaveBypass(),
+     Erased + Stage("Program", Length) + Error + Time(1),
+     "no reply to the write cycle at 0x000333"},
+    // Acknowledgements of 0xFF look for surplus: the replies in flight behind them are none.
+    // The leave cycles went out right behind the last block: after its failure they go again,
+    // once the line is quiet.
+    {"ProgramErrorInTheLastBlockStream", &ProgramRun, true, NoEraseAnd({"--bad-cell", "0xC5"}),
+     false, false, Erase(1) + Program(Sent) + LeaveBypass() + LeaveBypass(),
+     Erased + StageUpTo("Program", Length, 4) + "Program Error\n" + Error + Time(0),
+     "program error at 0x0000C5: third reply byte 0x85, expected 0x84"},
+    {"FFAcknowledgementsStream", &ProgramVerifyRun, true, NoEraseAnd({"--ack", "0xFF"}), false,
+     true, Erase(1) + Program(Sent) + LeaveBypass() + Reads(Sent),
+     Erased + Stage("Program", Length) + Stage("Verify", Length) + Time(0), ""},
+    // --skip-blank: no frame for a byte of 0xFF, in the image or in the tail of the last block;
+    // a whole blank block sends nothing. Console, erase, bypass cycles and verify are as without.
+    {"ProgramVerifySkipBlank", &ProgramVerifyRun, false, NoErase, false, true,
+     Erase(1) + Program(Sent, true) + LeaveBypass() + Reads(Sent),
+     Erased + Stage("Program", Length) + Stage("Verify", Length) + Time(0), "", true},
+    {"ProgramVerifySkipBlankStream", &ProgramVerifyRun, true, NoErase, false, true,
+     Erase(1) + Program(Sent, true) + LeaveBypass() + Reads(Sent),
+     Erased + Stage("Program", Length) + Stage("Verify", Length) + Time(0), "", true},
+    // Where nothing is programmed the option changes nothing.
+    {"VerifyOnlySkipBlank", &VerifyRun, false, NoErase, true, true, Reads(Sent),
+     Stage("Verify", Length), "", true},
+    {"ReadSkipBlank", &ReadRun, false, NoErase, true, true, Reads(Sent),
+     Stage("Read", Sent) + Time(0), "", true},
+    {"EraseSkipBlank", &EraseRun, false, NoErase, false, true, Erase(1), Erased + Time(0), "",
+     true},
+    // Bytes after a skipped run are named by their own address.
+    {"ProgramErrorAfterABlankRunStream", &ProgramRun, true, NoEraseAnd({"--bad-cell", "0x14"}),
+     false, false, Erase(1) + Program(128, true) + LeaveBypass(),
+     Erased + StageUpTo("Program", Length, 1) + "Program Error\n" + Error + Time(0),
+     "program error at 0x000014: third reply byte 0xEE, expected 0xEF", true},
+    {"ShortReplyAfterABlankRun", &ProgramRun, false, NoEraseAnd({"--short-program", "12"}), false,
+     false, Erase(1) + Program(64, true) + LeaveBypass(),
+     Erased + StageUpTo("Program", Length, 1) + "Program Error\n" + Error + Time(0),
+     "program error at 0x000015: third reply byte 0x00, expected 0x14; the replies are out of "
+     "step, 1 byte short",
+     true},
+    // A cell that reads wrong where nothing was programmed: verify still finds it.
+    {"VerifyMismatchInABlankBlockStream", &ProgramVerifyRun, true,
+     NoEraseAnd({"--bad-cell", "0x50"}), false, false,
+     Erase(1) + Program(Sent, true) + LeaveBypass() + Reads(192),
+     Erased + Stage("Program", Length) + StageUpTo("Verify", Length, 2) + Error + Time(0),
+     "verify mismatch at 0x000050: expected 0xFF, read 0xFE", true},
 };
 
 class DownloadRun : public ::testing::TestWithParam<CRunCase>
@@ -280,7 +358,7 @@ class DownloadRun : public ::testing::TestWithParam<CRunCase>
 TEST_P(DownloadRun, SendsTheFramesAndShowsTheConsole)
 {
     const CRunCase& row = GetParam();
-    const CBytes image = Image();
+    const CBytes image = row.SkipBlank ? BlankRunsImage() : Image();
     std::string error;
     ASSERT_TRUE(ConnectBoard(row.Board, row.ImageOnBoard ? image : CBytes(), error)) << error;
     ResetFakeClock();
@@ -290,6 +368,7 @@ TEST_P(DownloadRun, SendsTheFramesAndShowsTheConsole)
     PortNumber = 7;
     ReadSize = Sent;
     StreamMode = row.Stream;
+    SkipBlank = row.SkipBlank;
     RunMode = row.Mode;
     NoteReason("");
 

@@ -442,6 +442,20 @@ TEST_F(Station, BoardThatStaysIsFlashedOnce)
     }
 }
 
+// --skip-blank's count is each board's own: 0 for one whose erase never ended.
+TEST_F(Station, SkippedBytesAreEachBoardsOwn)
+{
+    TakeBoardOffAt(2000);
+    PutOnAt(4000, {"--erase-ms", "0", "--erase-never"});
+    RequestStopAt(60000, SIGINT);
+    EXPECT_EQ(Run({"--skip-blank"}), 1);
+    ASSERT_EQ(Records.size(), 2u);
+    EXPECT_EQ(Records[0].find("\"skipped_bytes\":0}"), std::string::npos) << Records[0];
+    EXPECT_NE(Records[0].find("\"result\":\"OK\""), std::string::npos) << Records[0];
+    EXPECT_NE(Records[1].find("\"failed_stage\":\"Erase\""), std::string::npos) << Records[1];
+    EXPECT_NE(Records[1].find("\"skipped_bytes\":0}"), std::string::npos) << Records[1];
+}
+
 struct CEndCase
 {
     const char* Name;

@@ -89,6 +89,13 @@ void PutOn(const CBoard& board)
     OnLine = board.get();
 }
 
+// A probe: a read of address 0.
+bool IsProbe(const std::vector<uint8_t>& sent, size_t frame)
+{
+    const std::vector<uint8_t> read = {0x00, 0x00, 0x00, 0x00, 0x00};
+    return std::equal(read.begin(), read.end(), sent.begin() + frame * 5);
+}
+
 CBoardOnLine& Board(int board)
 {
     return *Boards.at(board < 0 ? Boards.size() - 1 : static_cast<size_t>(board));
@@ -172,6 +179,39 @@ const std::vector<long long>& ByteTimes(int board)
 const std::vector<uint8_t>& BoardFlash(int board)
 {
     return Board(board).Flash.Contents();
+}
+
+long long FirstNonProbeMs(int board)
+{
+    const std::vector<uint8_t>& sent = BytesSent(board);
+    for (size_t frame = 0; frame < sent.size() / 5; ++frame)
+    {
+        if (!IsProbe(sent, frame))
+        {
+            return ByteTimes(board)[frame * 5];
+        }
+    }
+    return -1;
+}
+
+size_t FramesWith(int board, uint8_t command)
+{
+    size_t frames = 0;
+    for (size_t frame = 0; frame < BytesSent(board).size() / 5; ++frame)
+    {
+        frames += BytesSent(board)[frame * 5] == command ? 1 : 0;
+    }
+    return frames;
+}
+
+size_t ProbesSent(int board)
+{
+    size_t probes = 0;
+    for (size_t frame = 0; frame < BytesSent(board).size() / 5; ++frame)
+    {
+        probes += IsProbe(BytesSent(board), frame) ? 1 : 0;
+    }
+    return probes;
 }
 
 bool PortOpenNow()

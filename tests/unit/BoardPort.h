@@ -8,6 +8,7 @@
 #include "board/BoardOptions.h"
 #include "tests/unit/FakeClock.h"
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -37,6 +38,12 @@ const std::vector<uint8_t>& BytesSent(int board = -1);
 // The fake time each of those bytes came at.
 const std::vector<long long>& ByteTimes(int board = -1);
 const std::vector<uint8_t>& BoardFlash(int board = -1);
+// Of the frames a board received: how many carry command, how many were probes (reads of
+// address 0), and the fake time of the first that was none (the erase's first write cycle), -1
+// when all were.
+size_t FramesWith(int board, uint8_t command);
+size_t ProbesSent(int board);
+long long FirstNonProbeMs(int board);
 // Whether the port is open now, and how often it has been opened.
 bool PortOpenNow();
 int PortOpenings();

@@ -1,10 +1,9 @@
-// Station mode in process: the waits on the line and the whole loop of RunStation, against
-// boards of the flash model that the test puts on and takes off at fake times.
+// Station mode in process: the whole loop of RunStation, against boards of the flash model that
+// the test puts on and takes off at fake times.
 #include "app/CommandLine.h"
 #include "app/Station.h"
 #include "base/Diagnostic.h"
 #include "image/Image.h"
-#include "target/Download.h"
 #include "target/Station.h"
 #include "tests/unit/BoardPort.h"
 
@@ -37,154 +36,6 @@ CBytes Plain()
     }
     return image;
 }
-
-bool IsProbe(const CBytes& sent, size_t frame)
-{
-    const CBytes read = {0x00, 0x00, 0x00, 0x00, 0x00};
-    return std::equal(read.begin(), read.end(), sent.begin() + frame * 5);
-}
-
-// The fake time of the first frame that is no probe (the erase's first write cycle), -1 when
-// every frame was one.
-long long FirstNonProbeMs(int board)
-{
-    const CBytes& sent = BytesSent(board);
-    for (size_t frame = 0; frame < sent.size() / 5; ++frame)
-    {
-        if (!IsProbe(sent, frame))
-        {
-            return ByteTimes(board)[frame * 5];
-        }
-    }
-    return -1;
-}
-
-size_t FramesWith(int board, uint8_t command)
-{
-    size_t frames = 0;
-    for (size_t frame = 0; frame < BytesSent(board).size() / 5; ++frame)
-    {
-        frames += BytesSent(board)[frame * 5] == command ? 1 : 0;
-    }
-    return frames;
-}
-
-size_t ProbesSent(int board)
-{
-    size_t probes = 0;
-    for (size_t frame = 0; frame < BytesSent(board).size() / 5; ++frame)
-    {
-        probes += IsProbe(BytesSent(board), frame) ? 1 : 0;
-    }
-    return probes;
-}
-
-// --- The waits on the line ---
-
-std::vector<ELineState> Shown;
-
-void Record(ELineState state)
-{
-    Shown.push_back(state);
-}
-
-void StartLine(bool boardOn)
-{
-    std::string error;
-    ASSERT_TRUE(ConnectBoard(Quick, {}, error)) << error;
-    ResetFakeClock();
-    ResetFakeStop();
-    if (!boardOn)
-    {
-        TakeBoardOffAt(0);
-    }
-    ASSERT_TRUE(ReopenTargetPort());
-    Shown.clear();
-}
-
-TEST(StationWait, StartsHalfASecondAfterTheBoardCame)
-{
-    StartLine(false);
-    std::string error;
-    ASSERT_TRUE(PutBoardOnAt(1100, Quick, {}, error)) << error;
-    ASSERT_TRUE(AwaitNewBoard(Record));
-    const long long settled = FakeClockMilliseconds() - 1100;
-    RecordProperty("settle_ms", static_cast<int>(settled));
-    EXPECT_GE(settled, SettleMs);
-    EXPECT_LE(settled, SettleMs + ProbePeriodMs + ProbeWaitMs);
-    EXPECT_EQ(Shown.front(), LineEmpty);
-    EXPECT_EQ(Shown.back(), LineSettling);
-    EXPECT_EQ(ProbesSent(1), 3u);
-}
-
-TEST(StationWait, BouncingContactsStartNothing)
-{
-    StartLine(false);
-    std::string error;
-    for (long long on = 1000; on < 6000; on += 700)
-    {
-        ASSERT_TRUE(PutBoardOnAt(on, Quick, {}, error)) << error;
-        TakeBoardOffAt(on + 400);
-    }
-    RequestStopAt(8000, SIGINT);
-    EXPECT_FALSE(AwaitNewBoard(Record));
-    EXPECT_GE(FakeClockMilliseconds(), 8000);
-    for (int board = 1; board < BoardsPutOn(); ++board)
-    {
-        EXPECT_GE(ProbesSent(board), 1u) << "board " << board;
-        EXPECT_EQ(FirstNonProbeMs(board), -1) << "board " << board;
-    }
-}
-
-// A device that sends more than the one byte a read brings (here 0xEE after each probe) is no
-// board, however steadily it answers.
-TEST(StationWait, DeviceThatTalksOnItsOwnIsNoBoard)
-{
-    StartLine(false);
-    std::vector<std::string> chatty = Quick;
-    for (int frame = 1; frame <= 40; ++frame)
-    {
-        chatty.insert(chatty.end(), {"--surplus", std::to_string(frame) + ":1"});
-    }
-    std::string error;
-    ASSERT_TRUE(PutBoardOnAt(0, chatty, {}, error)) << error;
-    RequestStopAt(8000, SIGINT);
-    EXPECT_FALSE(AwaitNewBoard(Record));
-    EXPECT_EQ(ProbesSent(1), 8000u / ProbePeriodMs);
-    EXPECT_EQ(FirstNonProbeMs(1), -1);
-}
-
-TEST(StationWait, BoardGoneAfterASecondWithoutAnswer)
-{
-    StartLine(true);
-    TakeBoardOffAt(2000);
-    ASSERT_TRUE(AwaitBoardGone(Record));
-    const long long noticed = FakeClockMilliseconds() - 2000;
-    RecordProperty("gone_ms", static_cast<int>(noticed));
-    EXPECT_GE(noticed, GoneMs);
-    EXPECT_LE(noticed, GoneMs + ProbePeriodMs + ProbeWaitMs);
-    EXPECT_TRUE(PortOpenNow());
-    EXPECT_EQ(FirstNonProbeMs(0), -1);
-}
-
-// The adapter went with the board: gone at once, the port let go, and opened again for the
-// next board once the device is back.
-TEST(StationWait, PortThatVanishesIsABoardGoneAndOpensAgain)
-{
-    StartLine(true);
-    UnplugPortAt(2000, 5000);
-    ASSERT_TRUE(AwaitBoardGone(Record));
-    EXPECT_LE(FakeClockMilliseconds() - 2000, ProbePeriodMs + ProbeWaitMs);
-    EXPECT_FALSE(PortOpenNow());
-    std::string error;
-    ASSERT_TRUE(PutBoardOnAt(5000, Quick, {}, error)) << error;
-    ASSERT_TRUE(AwaitNewBoard(Record));
-    EXPECT_GE(FakeClockMilliseconds(), 5000 + SettleMs);
-    EXPECT_LE(FakeClockMilliseconds(), 5000 + SettleMs + ProbePeriodMs + ProbeWaitMs);
-    EXPECT_EQ(PortOpenings(), 2);
-}
-
-// --- The whole station ---
 
 // What a terminal shows of the console: carriage returns and backspaces applied, trailing
 // spaces dropped.

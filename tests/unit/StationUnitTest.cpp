@@ -9,6 +9,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <chrono>
 #include <csignal>
 #include <cstring>
 #include <filesystem>
@@ -147,13 +149,43 @@ std::vector<std::string> operator+(std::vector<std::string> left,
     return left;
 }
 
+// The record file, once opened, stays open for the rest of the process: one for all its tests,
+// of a name of its own, as test processes run side by side.
+class CRecordFile : public ::testing::Environment
+{
+  public:
+    // Also the start of the names of the tests' folders.
+    static const std::string& Stamp()
+    {
+        static const std::string stamp =
+            "orbelt-station-" +
+            std::to_string(std::chrono::steady_clock::now().time_since_epoch().count());
+        return stamp;
+    }
+    static const std::string& Path()
+    {
+        static const std::string path = (fs::temp_directory_path() / (Stamp() + ".jsonl")).string();
+        return path;
+    }
+    // Windows keeps the open file: there it goes with the test's Wine prefix.
+    void TearDown() override
+    {
+        std::error_code ignored;
+        fs::remove(Path(), ignored);
+    }
+};
+
+::testing::Environment* const RecordFile = ::testing::AddGlobalTestEnvironment(new CRecordFile);
+
 class Station : public ::testing::Test
 {
   protected:
     void SetUp() override
     {
         const ::testing::TestInfo* test = ::testing::UnitTest::GetInstance()->current_test_info();
-        Folder = fs::temp_directory_path() / (std::string("orbelt-station-") + test->name());
+        std::string name = test->name();
+        std::replace(name.begin(), name.end(), '/', '-');
+        Folder = fs::temp_directory_path() / (CRecordFile::Stamp() + "-" + name);
         fs::remove_all(Folder);
         fs::create_directories(Folder);
         CBytes scrambled = Plain();
@@ -169,14 +201,12 @@ class Station : public ::testing::Test
     }
     void TearDown() override { fs::remove_all(Folder); }
 
-    // Runs orbelt-dl --station ARGUMENTS -p 7 --result FILE fw.img on the line as scheduled.
-    // The record file, once opened, stays open for the rest of the process: one for all tests,
-    // and Records holds the lines this run added.
+    // Runs orbelt-dl --station ARGUMENTS -p 7 --result FILE fw.img on the line as scheduled;
+    // Records holds the lines this run added to FILE.
     int Run(std::vector<std::string> arguments)
     {
         const std::string image = (Folder / "fw.img").string();
-        static const std::string records =
-            (fs::temp_directory_path() / "orbelt-station-records.jsonl").string();
+        const std::string records = CRecordFile::Path();
         arguments.insert(arguments.begin(), {"orbelt-dl", "--station"});
         arguments.insert(arguments.end(), {"-p", "7", "--result", records, image});
         std::vector<char*> argv;

@@ -23,10 +23,11 @@ if(WIN32)
     set(CPACK_SYSTEM_NAME win32)
   endif()
   install(FILES ${CMAKE_CURRENT_LIST_DIR}/README-windows.txt DESTINATION . RENAME README.txt)
-  # The manuals of the programs in the .zip, as text: Windows has no man.
+  # The three manuals as text, Windows having no man: those of the programs in the .zip, and
+  # that of the emulated board, which runs on Linux.
   find_program(ORBELT_GROFF groff)
   if(ORBELT_GROFF)
-    foreach(program orbelt-dl orbelt-scramble)
+    foreach(program orbelt-dl orbelt-scramble orbelt-board)
       set(page ${PROJECT_SOURCE_DIR}/man/${program}.1)
       set(text ${CMAKE_CURRENT_BINARY_DIR}/${program}.txt)
       add_custom_command(OUTPUT ${text}

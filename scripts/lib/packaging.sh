@@ -81,8 +81,8 @@ check_zip()
     local zip=$1 top
     top=$(basename "$zip" .zip)
     local expected listed
-    expected=$(printf '%s\n' "$top/README.txt" "$top/orbelt-dl.exe" "$top/orbelt-dl.txt" \
-        "$top/orbelt-scramble.exe" "$top/orbelt-scramble.txt")
+    expected=$(printf '%s\n' "$top/README.txt" "$top/orbelt-board.txt" "$top/orbelt-dl.exe" \
+        "$top/orbelt-dl.txt" "$top/orbelt-scramble.exe" "$top/orbelt-scramble.txt")
     # Each .txt entry is listed with " not plain text" behind it when it holds anything but
     # printable ASCII lines (a bold or underline left in by the renderer, say).
     listed=$(python3 - "$zip" <<'PYTHON'

@@ -1,6 +1,7 @@
 #include "tests/unit/BoardPort.h"
 
 #include "base/Clock.h"
+#include "base/Diagnostic.h"
 #include "board/FlashChip.h"
 #include "board/FrameServer.h"
 #include "serial/ComPort.h"
@@ -234,6 +235,11 @@ bool CComPort::Open(const char* mode)
     Handle = Opens && DevicePresent ? 1 : -1;
     OpenedLife = DeviceLife;
     Openings += Handle != -1 ? 1 : 0;
+    // As the real port tells why it cannot open.
+    if (Handle == -1)
+    {
+        Diagnose("cannot open board: No such device");
+    }
     // The one mode the link is ever opened with; anything else would be a fault of the host.
     char expected[40];
     snprintf(expected, sizeof expected, "COM%d:115200,e,8,1", atoi(mode + 3));

@@ -21,6 +21,8 @@ class CProcessOptions
     std::vector<std::string> Environment;
     EStdin Stdin = EStdin::DevNull;
     std::string StdinText;
+    // Descriptors 1 and 2 are not open at all (RunProcess then captures nothing).
+    bool CloseOutput = false;
     // The child (and its process group) is killed with SIGKILL when it runs longer.
     double TimeoutSeconds = 60;
     // Empty: the test's own working directory.

@@ -107,6 +107,10 @@ bool LoadNamedImage(const char* fileName)
 
 bool FinishRun(bool result)
 {
+    if (!result && StopRequested())
+    {
+        Diagnose("stopped by signal %d", StopSignal());
+    }
     if (!AppendRunRecord(result))
     {
         result = false;

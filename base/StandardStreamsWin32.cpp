@@ -36,10 +36,10 @@ void KeepStandardStreamsOpen()
         {
             continue;
         }
-        if (freopen("NUL", standard.Mode, standard.Stream) != nullptr &&
-            _fileno(standard.Stream) != standard.Fd)
+        FILE* reopened = freopen("NUL", standard.Mode, standard.Stream);
+        if (reopened != nullptr && _fileno(reopened) != standard.Fd)
         {
-            _dup2(_fileno(standard.Stream), standard.Fd);
+            _dup2(_fileno(reopened), standard.Fd);
         }
     }
 }

@@ -598,3 +598,17 @@ const CProcessResult& CBackgroundProcess::Result()
     Outcome.Err = Stderr();
     return Outcome;
 }
+
+bool WaitUntil(const std::function<bool()>& condition, double timeoutSeconds)
+{
+    const double deadline = MonotonicSeconds() + timeoutSeconds;
+    while (!condition())
+    {
+        if (MonotonicSeconds() >= deadline)
+        {
+            return false;
+        }
+        SleepSeconds(0.002);
+    }
+    return true;
+}

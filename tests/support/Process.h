@@ -1,5 +1,6 @@
 #pragma once
 
+#include <functional>
 #include <string>
 #include <sys/types.h>
 #include <vector>
@@ -102,3 +103,6 @@ class CBackgroundProcess
 };
 
 double MonotonicSeconds();
+
+// Asks condition every few milliseconds until it holds (true) or timeoutSeconds have passed.
+bool WaitUntil(const std::function<bool()>& condition, double timeoutSeconds);

@@ -1,6 +1,7 @@
 #include "tests/unit/BoardPort.h"
 
 #include "base/Clock.h"
+#include "board/EmulatedBoard.h"
 #include "board/FlashChip.h"
 #include "board/FrameServer.h"
 #include "serial/ComPort.h"
@@ -75,11 +76,7 @@ bool MakeBoard(const std::vector<std::string>& options, const std::vector<uint8_
     }
     board = std::make_shared<CBoardOnLine>(parsed);
     board->Flash.Load(contents.data(), contents.size());
-    for (uint32_t address : parsed.BadCells)
-    {
-        board->Flash.AddBadCell(address);
-    }
-    board->Flash.SetEraseNeverEnds(parsed.EraseNever);
+    ConfigureFlash(board->Flash, parsed);
     return true;
 }
 

@@ -23,7 +23,7 @@ const int DrainLimitMs = 500;
 // Replies still on their way arrive at least this often: behind a USB adapter the last partial
 // packet waits for its latency timer (16 ms by default).
 const int QuietLineMs = 20;
-const int LeaveBypassGraceMs = 100;
+const int AfterFailureGraceMs = 100;
 
 void SendFrame(TargetCommand command, int address, unsigned char data)
 {
@@ -311,13 +311,18 @@ bool ReceiveSequenceReplies(const CCommandSequence& sequence, int bytesInFlight)
 
 void LeaveBypassAfterFailure()
 {
+    SendSequenceAfterFailure(LeaveBypass);
+}
+
+void SendSequenceAfterFailure(const CCommandSequence& sequence)
+{
     // The rest of a failed block's replies (and of the block ahead, when streaming) must not
-    // pass for the answers to the leave cycles.
-    AwaitQuietLine(LeaveBypassGraceMs);
+    // pass for the answers to these cycles.
+    AwaitQuietLine(AfterFailureGraceMs);
     TargetPort.PurgeInput();
-    for (int i = 0; i < LeaveBypass.Count; ++i)
+    for (int i = 0; i < sequence.Count; ++i)
     {
-        SendFrame(CommandWriteCycle, LeaveBypass.Cycles[i].Address, LeaveBypass.Cycles[i].Value);
+        SendFrame(CommandWriteCycle, sequence.Cycles[i].Address, sequence.Cycles[i].Value);
     }
-    AwaitReplies(LeaveBypass.Count, LeaveBypassGraceMs);
+    AwaitReplies(sequence.Count, AfterFailureGraceMs);
 }

@@ -65,3 +65,6 @@ bool ReceiveSequenceReplies(const CCommandSequence& sequence, int bytesInFlight)
 // next run's chip erase until power-cycled: the leave cycles go out whatever a stop request
 // says. Best effort, so that a failing run does not get slower: the replies get a short grace.
 void LeaveBypassAfterFailure();
+// The same for any sequence that must reach the chip after a failure, such as the reset that
+// ends autoselect.
+void SendSequenceAfterFailure(const CCommandSequence& sequence);

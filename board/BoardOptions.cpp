@@ -149,14 +149,13 @@ static bool ParseProtect(const std::string& text, CBoardOptions& options, std::s
 static bool CheckProtect(const CBoardOptions& options, std::string& error)
 {
     const int count = BoardSectorCount(options.Chip);
-    for (const int sector : options.Protect)
+    const auto past = std::find_if(options.Protect.begin(), options.Protect.end(),
+                                   [count](int sector) { return sector >= count; });
+    if (past != options.Protect.end())
     {
-        if (sector >= count)
-        {
-            error = "--protect: " + std::string(options.Chip.Name) + " has no sector " +
-                    std::to_string(sector) + " (0 to " + std::to_string(count - 1) + ")";
-            return false;
-        }
+        error = "--protect: " + std::string(options.Chip.Name) + " has no sector " +
+                std::to_string(*past) + " (0 to " + std::to_string(count - 1) + ")";
+        return false;
     }
     return true;
 }

@@ -10,10 +10,10 @@ const int KiB = 1024;
 
 // Codes and sector maps from the parts' data sheets. All take unlock bypass.
 const CChip ChipTable[] = {
-    {"Am29F010B", 0x01, 0x20, 128 * KiB, {{16 * KiB, 8}}, true},
-    {"Am29LV010B", 0x01, 0x6E, 128 * KiB, {{16 * KiB, 8}}, true},
-    {"Am29LV001BB", 0x01, 0x6D, 128 * KiB, {{8 * KiB, 1}, {4 * KiB, 2}, {16 * KiB, 7}}, true},
-    {"Am29LV001BT", 0x01, 0xED, 128 * KiB, {{16 * KiB, 7}, {4 * KiB, 2}, {8 * KiB, 1}}, true},
+    {"Am29F010B", 0x01, 0x20, true, 128 * KiB, {{16 * KiB, 8}}},
+    {"Am29LV010B", 0x01, 0x6E, true, 128 * KiB, {{16 * KiB, 8}}},
+    {"Am29LV001BB", 0x01, 0x6D, true, 128 * KiB, {{8 * KiB, 1}, {4 * KiB, 2}, {16 * KiB, 7}}},
+    {"Am29LV001BT", 0x01, 0xED, true, 128 * KiB, {{16 * KiB, 7}, {4 * KiB, 2}, {8 * KiB, 1}}},
 };
 
 } // namespace

@@ -116,7 +116,7 @@ INSTANTIATE_TEST_SUITE_P(Rows, Identify, ::testing::ValuesIn(Cases));
 
 TEST(FlashGuard, RefusesWhatWouldFailLate)
 {
-    const CChip slow = {"Slow", 0x01, 0x21, 0x20000, {{0x10000, 2}}, false};
+    const CChip slow = {"Slow", 0x01, 0x21, false, 0x20000, {{0x10000, 2}}};
     const CChipIdentity known{EChipOutcome::Known, 1, 0xED, FindChip(1, 0xED), 1u << 8, nullptr};
     const CChipIdentity unknown{EChipOutcome::Unknown, 1, 0x99, nullptr, 0, "unknown chip"};
     const CChipIdentity noBypass{EChipOutcome::Known, 1, 0x21, &slow, 0, nullptr};

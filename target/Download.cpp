@@ -221,7 +221,7 @@ bool EraseAndAwait()
         Warn("the chip erase did not start (%s); the chip has been reset and the erase sent again",
              outOfStep ? "the board's frame reader was out of step, now realigned"
                        : "the chip was left in unlock-bypass mode, or ignored the erase");
-        wait = SendSequence(LeaveBypass) && SendSequence(ResetToRead) ? EraseOnce(false)
+        wait = SendSequence(LeaveBypass) && SendSequence(ReadReset) ? EraseOnce(false)
                                                                         : EraseFailed;
     }
     return wait == EraseDone;

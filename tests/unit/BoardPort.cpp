@@ -2,6 +2,7 @@
 
 #include "base/Clock.h"
 #include "base/Diagnostic.h"
+#include "board/EmulatedBoard.h"
 #include "board/FlashChip.h"
 #include "board/FrameServer.h"
 #include "serial/ComPort.h"
@@ -76,11 +77,7 @@ bool MakeBoard(const std::vector<std::string>& options, const std::vector<uint8_
     }
     board = std::make_shared<CBoardOnLine>(parsed);
     board->Flash.Load(contents.data(), contents.size());
-    for (uint32_t address : parsed.BadCells)
-    {
-        board->Flash.AddBadCell(address);
-    }
-    board->Flash.SetEraseNeverEnds(parsed.EraseNever);
+    ConfigureFlash(board->Flash, parsed);
     return true;
 }
 

@@ -36,7 +36,8 @@ void WalkArguments(int argc, char** argv, CArguments& arguments);
 // line, as the run's first words.
 bool AcceptArguments(const CArguments& arguments);
 
-// atoi's reading of text (white space, sign, digits) limited to the valid port range.
+// atoi's reading of text (white space, sign, digits) limited to the valid port range; only
+// white space may follow the digits.
 bool ParsePortNumber(const char* text, int& port);
 // The usage text, one line per option of the table.
 void PrintUsage();

@@ -33,14 +33,10 @@ ESectorAction ActionFor(const unsigned char* flash, const unsigned char* image, 
 int ListSectors(const CChip& chip, CUpdatePlan& plan)
 {
     int count = 0;
-    int start = 0;
-    for (const CSectorRun& run : chip.Sectors)
+    CSector sector = {};
+    for (; count < MaxSectors && SectorAt(chip, count, sector); ++count)
     {
-        for (int k = 0; k < run.Count && count < MaxSectors; ++k, ++count)
-        {
-            plan.Sectors[count] = {SectorUntouched, start, start + run.Size};
-            start += run.Size;
-        }
+        plan.Sectors[count] = {SectorUntouched, sector.Start, sector.Start + sector.Size};
     }
     return count;
 }

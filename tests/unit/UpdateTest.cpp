@@ -14,8 +14,8 @@ namespace
 {
 
 const int All = ImageCapacity;
-const CChip Even = {"uniform", 0x01, 0x20, 0x20000, {{0x4000, 8}}, true};
-const CChip Boot = {"boot", 0x01, 0x6D, 0x20000, {{0x2000, 1}, {0x1000, 2}, {0x4000, 7}}, true};
+const CChip Even = {"uniform", 0x01, 0x20, true, 0x20000, {{0x4000, 8}}};
+const CChip Boot = {"boot", 0x01, 0x6D, true, 0x20000, {{0x2000, 1}, {0x1000, 2}, {0x4000, 7}}};
 
 struct CUpdateRow
 {

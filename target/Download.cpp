@@ -5,6 +5,7 @@
 #include "base/Stop.h"
 #include "image/Image.h"
 #include "serial/ComPort.h"
+#include "target/BlockLoop.h"
 #include "target/FlashCommands.h"
 #include "target/Progress.h"
 #include "target/TargetLink.h"
@@ -21,96 +22,9 @@ void BeginStage(const char* label)
     ShowStage(label);
 }
 
-// Command cycles that share the stream of a block loop (--stream): Before goes out ahead of
-// the first block and its acknowledgements are checked before the first figure; After follows
-// the last block at once and is checked after the 100 line. Every cycle brings one reply byte,
-// so their replies are told apart from the blocks' by count.
-struct CCyclesAround
-{
-    const CCommandSequence* Before;
-    const CCommandSequence* After;
-};
-
-const CCyclesAround NoCycles = {nullptr, nullptr};
-
-struct CBlockStream
-{
-    const CBlockTransaction& Transaction;
-    const CCyclesAround& Around;
-    int Sent; // the blocks below this offset have gone out
-    bool AfterSent;
-};
-
-bool SendCycles(const CCommandSequence* sequence)
-{
-    return sequence == nullptr || SendSequenceFrames(*sequence);
-}
-
-bool ReceiveCycles(const CCommandSequence* sequence, int bytesInFlight)
-{
-    return sequence == nullptr || ReceiveSequenceReplies(*sequence, bytesInFlight);
-}
-
-// Sends the blocks up to the one at offset that have not gone out yet, and After once the last
-// one has.
-bool SendUpTo(CBlockStream& stream, int offset)
-{
-    for (; stream.Sent <= offset && stream.Sent < ImageLength; stream.Sent += BlockSize)
-    {
-        if (!stream.Transaction.Send(stream.Sent, ImageBuffer + stream.Sent, BlockSize))
-        {
-            return false;
-        }
-    }
-    if (stream.Sent < ImageLength || stream.AfterSent)
-    {
-        return true;
-    }
-    stream.AfterSent = true;
-    return SendCycles(stream.Around.After);
-}
-
-// The reply bytes queued behind those of the block at offset, from what has gone out.
-int RepliesBehind(const CBlockStream& stream, int offset)
-{
-    int bytes = stream.AfterSent && stream.Around.After != nullptr ? stream.Around.After->Count : 0;
-    for (int later = offset + BlockSize; later < stream.Sent; later += BlockSize)
-    {
-        bytes += stream.Transaction.ReplyBytes(ImageBuffer + later, BlockSize);
-    }
-    return bytes;
-}
-
-// The one block loop: each block's transaction over the image, the figure drawn before it.
-// With a look-ahead of 1 the frames of the next block go out while the replies of the current
-// one are checked, so that the line never idles; a failure then leaves at most one block sent
-// beyond it.
-bool RunBlocks(const CBlockTransaction& transaction, int lookAhead, const CCyclesAround& around)
-{
-    const int ahead = lookAhead * BlockSize;
-    CBlockStream stream = {transaction, around, 0, false};
-    if (!SendCycles(around.Before) || !SendUpTo(stream, ahead - BlockSize) ||
-        !ReceiveCycles(around.Before, RepliesBehind(stream, -BlockSize)))
-    {
-        return false;
-    }
-    for (int offset = 0; offset < ImageLength; offset += BlockSize)
-    {
-        ShowBlock(offset, ImageLength);
-        if (!SendUpTo(stream, offset + ahead) ||
-            !transaction.Receive(offset, ImageBuffer + offset, BlockSize,
-                                 RepliesBehind(stream, offset)))
-        {
-            return false;
-        }
-    }
-    ShowStageDone();
-    return ReceiveCycles(around.After, 0);
-}
-
 bool RunBlocks(const CBlockTransaction& transaction)
 {
-    return RunBlocks(transaction, StreamMode ? 1 : 0, NoCycles);
+    return RunImageBlocks(transaction, StreamMode ? 1 : 0, NoCycles);
 }
 
 void PauseUntil(long long start, long long dueMs)
@@ -221,8 +135,8 @@ bool EraseAndAwait()
         Warn("the chip erase did not start (%s); the chip has been reset and the erase sent again",
              outOfStep ? "the board's frame reader was out of step, now realigned"
                        : "the chip was left in unlock-bypass mode, or ignored the erase");
-        wait = SendSequence(LeaveBypass) && SendSequence(ReadReset) ? EraseOnce(false)
-                                                                        : EraseFailed;
+        wait =
+            SendSequence(LeaveBypass) && SendSequence(ReadReset) ? EraseOnce(false) : EraseFailed;
     }
     return wait == EraseDone;
 }
@@ -233,9 +147,9 @@ bool ProgramInBypass()
     if (StreamMode)
     {
         const CCyclesAround bypass = {&EnterBypass, &LeaveBypass};
-        return RunBlocks(ProgramTransaction, 1, bypass);
+        return RunImageBlocks(ProgramTransaction, 1, bypass);
     }
-    return SendSequence(EnterBypass) && RunBlocks(ProgramTransaction, 0, NoCycles) &&
+    return SendSequence(EnterBypass) && RunImageBlocks(ProgramTransaction, 0, NoCycles) &&
            SendSequence(LeaveBypass);
 }
 

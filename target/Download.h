@@ -1,9 +1,9 @@
 #pragma once
 
+#include "target/BlockLoop.h"
 #include "target/BoardRun.h"
 #include "target/RunPlan.h"
 
-const int BlockSize = 64;
 const int ErasePollLimit = 35;
 
 // How the erase poll asks: every PeriodMs, the pause after each answer (drifting with the

@@ -36,21 +36,29 @@ void PauseUntil(long long start, long long dueMs)
     }
 }
 
-enum EEraseWait
+// The console's marks of an erase wait, when it shows them.
+void ShowPoll(const CEraseWatch& watch)
 {
-    EraseDone,
-    EraseFailed,
-    // The first two polls read the same, and not erased: a running erase toggles its status
-    // bits from read to read, so it never began.
-    EraseNotStarted,
-};
+    if (watch.Marks)
+    {
+        ShowErasePoll();
+    }
+}
 
-// Polls address 0 until the chip reads erased. The console shows a "+" per second of polling
-// and, at the end, what the one-second polls would have shown at the poll that saw the same:
-// the marks taken back and " Ok". The last poll comes when the last one-second poll would.
-// The first poll may have gone out already, right behind the erase cycles. With watchStart, an
-// erase that has not started ends the wait at the second poll, its marks taken back.
-EEraseWait AwaitErased(const CPollSchedule& schedule, bool firstPollSent, bool watchStart)
+void ShowEnd(const CEraseWatch& watch, int marks, bool erased)
+{
+    if (watch.Marks)
+    {
+        ShowEraseEnd(marks, erased);
+    }
+}
+
+} // namespace
+
+// The console shows a "+" per second of polling and, at the end, what the one-second polls
+// would have shown at the poll that saw the same: the marks taken back and " Ok". The last poll
+// comes when the last one-second poll would.
+EEraseWait AwaitErased(const CPollSchedule& schedule, const CEraseWatch& watch)
 {
     const int pollsPerMark = OneSecondPolls.PeriodMs / schedule.PeriodMs;
     const int lastPoll = (ErasePollLimit - 1) * pollsPerMark;
@@ -65,28 +73,31 @@ EEraseWait AwaitErased(const CPollSchedule& schedule, bool firstPollSent, bool w
         const bool onMark = poll % pollsPerMark == 0;
         if (onMark)
         {
-            ShowErasePoll();
+            ShowPoll(watch);
         }
         unsigned char value = 0;
-        const bool answered = poll == 0 && firstPollSent
-                                  ? ReceiveTargetByte(ErasePollAddress, value)
-                                  : ReadTargetByte(ErasePollAddress, value);
+        const bool answered = poll == 0 && watch.FirstPollSent
+                                  ? ReceiveTargetByte(watch.PollAddress, value)
+                                  : ReadTargetByte(watch.PollAddress, value);
         if (!answered || value == ErasedByte)
         {
             if (!onMark)
             {
-                ShowErasePoll();
+                ShowPoll(watch);
             }
             if (answered)
             {
-                ShowEraseEnd((poll + pollsPerMark - 1) / pollsPerMark, true);
+                ShowEnd(watch, (poll + pollsPerMark - 1) / pollsPerMark, true);
             }
             return answered ? EraseDone : EraseFailed;
         }
         first = poll == 0 ? value : first;
-        if (watchStart && poll == 1 && value == first)
+        if (watch.WatchStart && poll == 1 && value == first)
         {
-            ShowErasePollsTakenBack(1 + poll / pollsPerMark);
+            if (watch.Marks)
+            {
+                ShowErasePollsTakenBack(1 + poll / pollsPerMark);
+            }
             return EraseNotStarted;
         }
         if (!schedule.FixedGrid)
@@ -95,10 +106,13 @@ EEraseWait AwaitErased(const CPollSchedule& schedule, bool firstPollSent, bool w
         }
     }
     PauseUntil(start, static_cast<long long>(ErasePollLimit) * OneSecondPolls.PeriodMs);
-    ShowEraseEnd(ErasePollLimit, false);
-    Diagnose("the chip erase did not finish after %d polls", ErasePollLimit);
+    ShowEnd(watch, ErasePollLimit, false);
+    Diagnose("%s did not finish after %d polls", watch.Erasing, ErasePollLimit);
     return EraseFailed;
 }
+
+namespace
+{
 
 // The chip erase cycles; with --stream the first poll goes out right behind them: one round
 // trip for both.
@@ -118,7 +132,8 @@ EEraseWait EraseOnce(bool watchStart)
     {
         return EraseFailed;
     }
-    return AwaitErased(StreamMode ? StreamPolls : OneSecondPolls, StreamMode, watchStart);
+    const CEraseWatch watch = {ErasePollAddress, StreamMode, watchStart, true, "the chip erase"};
+    return AwaitErased(StreamMode ? StreamPolls : OneSecondPolls, watch);
 }
 
 // An erase that never started: the chip ignored its cycles in unlock bypass (a run killed while

@@ -18,6 +18,32 @@ struct CPollSchedule
 const CPollSchedule OneSecondPolls = {1000, false};
 const CPollSchedule StreamPolls = {100, true};
 
+enum EEraseWait
+{
+    EraseDone,
+    EraseFailed,
+    // The first two polls read the same, and not erased: a running erase toggles its status
+    // bits from read to read, so it never began.
+    EraseNotStarted,
+};
+
+// How an erase is waited for: the polls read PollAddress, inside what is erased; the first may
+// have gone out already, right behind the erase cycles. WatchStart ends the wait at the second
+// poll when the erase has not started. Marks: the console shows the erase's marks and " Ok" (a
+// stage with a figure of its own shows none). Erasing names it in the time-out's message.
+struct CEraseWatch
+{
+    int PollAddress;
+    bool FirstPollSent;
+    bool WatchStart;
+    bool Marks;
+    const char* Erasing;
+};
+
+// Polls until the erase has ended and the poll address reads erased, ErasePollLimit seconds at
+// most.
+EEraseWait AwaitErased(const CPollSchedule& schedule, const CEraseWatch& watch);
+
 // Opens TargetPort and runs the stages of RunMode: erase, program and (with -v) verify the
 // image, verify it only, read the flash into the image buffer, or erase the chip. Returns true
 // when every stage succeeded.

@@ -136,6 +136,12 @@ bool ApplyErase(CArguments& walk, const char*, const char*)
     return true;
 }
 
+bool ApplyUpdate(CArguments& walk, const char*, const char*)
+{
+    walk.UpdateGiven = true;
+    return true;
+}
+
 // The last one given counts; an empty one is a mistake, and past a bad argument ignored.
 bool ApplyResult(CArguments& walk, const char* name, const char* value)
 {
@@ -162,6 +168,7 @@ enum EOption
     OptionRead,
     OptionSize,
     OptionErase,
+    OptionUpdate,
     OptionNoWait,
     OptionResult,
     OptionStation,
@@ -184,6 +191,8 @@ const COption Options[] = {
     {"--size", "N", "with --read: bytes from address 0, 1 to 131072 (default 131072)", ApplySize,
      false},
     {"--erase", nullptr, "erase the chip only (no IMAGE, -v or -vo)", ApplyErase, false},
+    {"--update", nullptr, "re-flash only the sectors where the flash differs from IMAGE",
+     ApplyUpdate, false},
     {"--no-wait", nullptr, "no key wait at the end; exit status 0 on success, 1 on failure",
      TurnOn<NoWait>, false},
     {"--result", "FILE", "append one JSON line describing the run to FILE", ApplyResult, true},
@@ -257,11 +266,29 @@ bool CheckStation(const CArguments& walk)
     return true;
 }
 
+// An update compares, erases, programs and verifies by itself: any other job or verify mode
+// beside it is a mistake.
+bool CheckUpdate(const CArguments& walk)
+{
+    const char* other =
+        ReadPath != nullptr ? Name(OptionRead)
+        : walk.EraseGiven   ? Name(OptionErase)
+        : walk.VerifyGiven
+            ? (VerifyMode == ProgramAndVerify ? Name(OptionVerify) : Name(OptionVerifyOnly))
+            : nullptr;
+    if (other != nullptr)
+    {
+        Diagnose("%s cannot be combined with %s", Name(OptionUpdate), other);
+        return false;
+    }
+    return true;
+}
+
 // --read and --erase work on the flash alone: an image name or -v/-vo beside them is a
 // mistake to point out, not to guess around.
 bool CheckCombination(const CArguments& walk)
 {
-    if (StationMode && !CheckStation(walk))
+    if ((StationMode && !CheckStation(walk)) || (walk.UpdateGiven && !CheckUpdate(walk)))
     {
         return false;
     }
@@ -367,7 +394,9 @@ void WalkArguments(int argc, char** argv, CArguments& walk)
         walk.Question = nullptr;
         walk.HelpGiven = true;
     }
-    RunMode = walk.Job != nullptr ? walk.Job : &DownloadMode(VerifyMode);
+    RunMode = walk.Job != nullptr ? walk.Job
+              : walk.UpdateGiven  ? &UpdateRun
+                                  : &DownloadMode(VerifyMode);
 }
 
 bool AcceptArguments(const CArguments& walk)
@@ -404,6 +433,7 @@ void PrintUsage()
     printf("       orbelt-dl %s [%s] [%s] [options]\n", Spelled(OptionRead), Spelled(OptionSize),
            port);
     printf("       orbelt-dl %s [%s] [options]\n", Name(OptionErase), port);
+    printf("       orbelt-dl %s [%s] [options] IMAGE\n", Name(OptionUpdate), port);
     printf("       orbelt-dl %s [%s | %s] [%s] [options] IMAGE\n", Name(OptionStation),
            Name(OptionVerify), Name(OptionVerifyOnly), port);
     printf("Downloads the image file IMAGE into the flash of the Orbelt target board on COMN.\n"

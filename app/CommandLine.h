@@ -23,6 +23,7 @@ struct CArguments
     bool VerifyGiven = false;
     bool SizeGiven = false;
     bool EraseGiven = false;
+    bool UpdateGiven = false;
     bool HelpGiven = false; // --help beside --station: refused instead of answered
     // Arguments after the image name that look like options but are none: ignored, as
     // always, but pointed out.

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "base/Diagnostic.h"
+#include "target/Identify.h"
 
 // Everything that belongs to one board's run, made fresh for each run (each board of a station):
 // the stages fill it in, the console, the record and the station's status line read it. The run
@@ -16,6 +17,12 @@ struct CBoardRun
     long long StartMs = 0;
     // --skip-blank: the bytes of 0xFF the program stage left out.
     int SkippedBytes = 0;
+    // --update: the chip that answered, the sectors erased and the bytes programmed so far, and
+    // whether the board held the image already.
+    CChipIdentity Chip;
+    int SectorsErased = 0;
+    int BytesProgrammed = 0;
+    bool UpToDate = false;
     // The record could not be written: a station must not go on without records.
     bool RecordLost = false;
 };

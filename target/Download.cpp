@@ -9,18 +9,13 @@
 #include "target/FlashCommands.h"
 #include "target/Progress.h"
 #include "target/TargetLink.h"
+#include "target/Update.h"
 
 #include <cstdio>
 #include <cstring>
 
 namespace
 {
-
-void BeginStage(const char* label)
-{
-    EnterStage(label);
-    ShowStage(label);
-}
 
 bool RunBlocks(const CBlockTransaction& transaction)
 {
@@ -198,13 +193,19 @@ void RecoverFrom(EStage stage)
     {
         RealignAfterFailure();
     }
-    if (stage == StageProgram)
+    if (stage == StageProgram || stage == StageUpdateProgram)
     {
         LeaveBypassAfterFailure();
     }
 }
 
 } // namespace
+
+void BeginStage(const char* label)
+{
+    EnterStage(label);
+    ShowStage(label);
+}
 
 bool RunStage(EStage stage, CBoardRun& run)
 {
@@ -223,6 +224,11 @@ bool RunStage(EStage stage, CBoardRun& run)
         return VerifyImage();
     case StageRead:
         return ReadImage();
+    case StageUpdateRead:
+    case StageSectorErase:
+    case StageUpdateProgram:
+    case StageUpdateVerify:
+        return RunUpdateStage(stage, run);
     case NoStage:
         break;
     }
@@ -251,7 +257,7 @@ bool RunStages(const CRunMode& mode, CBoardRun& run, long start)
 {
     bool succeeded = true;
     int i = 0;
-    for (; i < 3 && mode.Stages[i] != NoStage && succeeded; ++i)
+    for (; i < MaxStages && mode.Stages[i] != NoStage && succeeded; ++i)
     {
         succeeded = RunStage(mode.Stages[i], run);
     }

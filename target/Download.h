@@ -56,5 +56,7 @@ bool ReopenTargetPort();
 // the time line since start (ClockSeconds) when the mode shows one. True when every stage
 // succeeded.
 bool RunStages(const CRunMode& mode, CBoardRun& run, long start);
+// The stage's name for the record and its label on the console.
+void BeginStage(const char* label);
 // One stage under its label on the open port.
 bool RunStage(EStage stage, CBoardRun& run);

@@ -24,15 +24,25 @@ enum EStage
     StageProgram, // the image in unlock-bypass mode
     StageVerify,  // the flash compared with the image
     StageRead,    // the flash read into the image buffer
+    // --update: the chip identified and the image's bytes read and compared; the sectors that
+    // must be erased; the bytes that change; the sectors written, read back.
+    StageUpdateRead,
+    StageSectorErase,
+    StageUpdateProgram,
+    StageUpdateVerify,
 };
+
+const int MaxStages = 4;
 
 struct CRunMode
 {
     const char* Name;    // as the run record names it
     const char* Verdict; // the last line of a run that succeeded, before any key prompt
-    EStage Stages[3];
+    EStage Stages[MaxStages];
     bool ShowsTime; // the time line follows the stages
     bool LoadsImage;
+    // The verdict of a run that found nothing to change; nullptr: the same as Verdict.
+    const char* Unchanged = nullptr;
 };
 
 extern const CRunMode ProgramRun;
@@ -40,6 +50,7 @@ extern const CRunMode ProgramVerifyRun;
 extern const CRunMode VerifyRun;
 extern const CRunMode ReadRun;
 extern const CRunMode EraseRun;
+extern const CRunMode UpdateRun;
 
 // The mode of this run, decided once after the argument walk.
 extern const CRunMode* RunMode;

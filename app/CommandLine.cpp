@@ -434,8 +434,8 @@ void PrintUsage()
            port);
     printf("       orbelt-dl %s [%s] [options]\n", Name(OptionErase), port);
     printf("       orbelt-dl %s [%s] [options] IMAGE\n", Name(OptionUpdate), port);
-    printf("       orbelt-dl %s [%s | %s] [%s] [options] IMAGE\n", Name(OptionStation),
-           Name(OptionVerify), Name(OptionVerifyOnly), port);
+    printf("       orbelt-dl %s [%s | %s | %s] [%s] [options] IMAGE\n", Name(OptionStation),
+           Name(OptionVerify), Name(OptionVerifyOnly), Name(OptionUpdate), port);
     printf("Downloads the image file IMAGE into the flash of the Orbelt target board on COMN.\n"
            "\n");
     for (int option = 0; option < static_cast<int>(sizeof Options / sizeof Options[0]); ++option)

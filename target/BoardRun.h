@@ -1,6 +1,7 @@
 #pragma once
 
 #include "base/Diagnostic.h"
+#include "target/Identify.h"
 
 // Everything that belongs to one board's run, made fresh for each run (each board of a station):
 // the stages fill it in, the console, the record and the station's status line read it. The run
@@ -14,6 +15,9 @@ struct CBoardRun
     // When the run started: wall clock and monotonic milliseconds.
     long long StartWallMs = 0;
     long long StartMs = 0;
+    // What the chip said to autoselect, once ChipRead.
+    bool ChipRead = false;
+    CChipIdentity Chip;
     // --skip-blank: the bytes of 0xFF the program stage left out.
     int SkippedBytes = 0;
     // The record could not be written: a station must not go on without records.

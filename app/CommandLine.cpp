@@ -1,5 +1,6 @@
 #include "app/CommandLine.h"
 
+#include "app/OptionNames.h"
 #include "app/Questions.h"
 #include "app/Settings.h"
 #include "base/Diagnostic.h"
@@ -115,6 +116,7 @@ bool ApplyRead(CArguments& walk, const char* name, const char* value)
         return false;
     }
     walk.Job = &ReadRun;
+    walk.Jobs |= JobBit(OptionRead);
     return true;
 }
 
@@ -129,10 +131,11 @@ bool ApplySize(CArguments& walk, const char*, const char* value)
     return true;
 }
 
-bool ApplyErase(CArguments& walk, const char*, const char*)
+// A job on the flash alone: --erase and --identify (--read takes its file too).
+template <const CRunMode& Mode, EOption Row> bool ApplyJob(CArguments& walk, const char*, const char*)
 {
-    walk.Job = &EraseRun;
-    walk.EraseGiven = true;
+    walk.Job = &Mode;
+    walk.Jobs |= JobBit(Row);
     return true;
 }
 
@@ -157,26 +160,6 @@ template <void (*Answer)()> bool AskQuestion(CArguments& walk, const char*, cons
     return true;
 }
 
-// The table's rows, so that messages can name an option without spelling it again.
-enum EOption
-{
-    OptionVerify,
-    OptionVerifyOnly,
-    OptionPort,
-    OptionStream,
-    OptionSkipBlank,
-    OptionRead,
-    OptionSize,
-    OptionErase,
-    OptionUpdate,
-    OptionNoWait,
-    OptionResult,
-    OptionStation,
-    OptionListPorts,
-    OptionHelp,
-    OptionVersion,
-};
-
 const COption Options[] = {
     {"-v", nullptr, "program, then read the image back and compare it", ApplyVerify, false},
     {"-vo", nullptr, "verify only: compare the flash with IMAGE, no erase, no programming",
@@ -190,7 +173,10 @@ const COption Options[] = {
      ApplyRead, false},
     {"--size", "N", "with --read: bytes from address 0, 1 to 131072 (default 131072)", ApplySize,
      false},
-    {"--erase", nullptr, "erase the chip only (no IMAGE, -v or -vo)", ApplyErase, false},
+    {"--erase", nullptr, "erase the chip only (no IMAGE, -v or -vo)",
+     ApplyJob<EraseRun, OptionErase>, false},
+    {"--identify", nullptr, "read the flash chip's ID and protected sectors (no IMAGE, -v or -vo)",
+     ApplyJob<IdentifyRun, OptionIdentify>, false},
     {"--update", nullptr, "re-flash only the sectors where the flash differs from IMAGE",
      ApplyUpdate, false},
     {"--no-wait", nullptr, "no key wait at the end; exit status 0 on success, 1 on failure",
@@ -204,11 +190,6 @@ const COption Options[] = {
     {"--version", nullptr, "print the version and exit", AskQuestion<PrintVersion>, true},
 };
 
-const char* Name(EOption option)
-{
-    return Options[option].Name;
-}
-
 // "-p N": the option with the name of its value.
 const char* Spelled(EOption option)
 {
@@ -220,6 +201,16 @@ const char* Spelled(EOption option)
              row.Value != nullptr ? row.Value : "");
     return spelled;
 }
+
+} // namespace
+
+const char* OptionName(EOption option)
+{
+    return Options[option].Name;
+}
+
+namespace
+{
 
 const COption* FindOption(const char* argument)
 {
@@ -243,79 +234,6 @@ void TakeOperand(CArguments& walk, const char* argument)
     {
         walk.Ignored[walk.IgnoredCount++] = argument;
     }
-}
-
-// A station flashes one image into board after board: it has nothing to do with the flash
-// alone, and nobody is there to read a help text.
-bool CheckStation(const CArguments& walk)
-{
-    const char* other = ReadPath != nullptr ? Name(OptionRead)
-                        : walk.EraseGiven   ? Name(OptionErase)
-                        : walk.HelpGiven    ? Name(OptionHelp)
-                                            : nullptr;
-    if (other != nullptr)
-    {
-        Diagnose("%s cannot be combined with %s", Name(OptionStation), other);
-        return false;
-    }
-    if (walk.FileName == nullptr)
-    {
-        Diagnose("%s needs an image file", Name(OptionStation));
-        return false;
-    }
-    return true;
-}
-
-// An update compares, erases, programs and verifies by itself: any other job or verify mode
-// beside it is a mistake.
-bool CheckUpdate(const CArguments& walk)
-{
-    const char* other =
-        ReadPath != nullptr ? Name(OptionRead)
-        : walk.EraseGiven   ? Name(OptionErase)
-        : walk.VerifyGiven
-            ? (VerifyMode == ProgramAndVerify ? Name(OptionVerify) : Name(OptionVerifyOnly))
-            : nullptr;
-    if (other != nullptr)
-    {
-        Diagnose("%s cannot be combined with %s", Name(OptionUpdate), other);
-        return false;
-    }
-    return true;
-}
-
-// --read and --erase work on the flash alone: an image name or -v/-vo beside them is a
-// mistake to point out, not to guess around.
-bool CheckCombination(const CArguments& walk)
-{
-    if ((StationMode && !CheckStation(walk)) || (walk.UpdateGiven && !CheckUpdate(walk)))
-    {
-        return false;
-    }
-    const bool readGiven = ReadPath != nullptr;
-    const char* option = Name(readGiven ? OptionRead : OptionErase);
-    if (readGiven && walk.EraseGiven)
-    {
-        Diagnose("%s and %s cannot be combined", Name(OptionRead), Name(OptionErase));
-    }
-    else if (walk.SizeGiven && !readGiven)
-    {
-        Diagnose("%s needs %s", Name(OptionSize), Name(OptionRead));
-    }
-    else if ((readGiven || walk.EraseGiven) && walk.VerifyGiven)
-    {
-        Diagnose("%s cannot be combined with %s or %s", option, Name(OptionVerify),
-                 Name(OptionVerifyOnly));
-    }
-    else if ((readGiven || walk.EraseGiven) && walk.FileName != nullptr)
-    {
-        Diagnose("%s takes no image file, but '%s' was given", option, walk.FileName);
-    }
-    else
-    {
-        return true;
-    }
-    return false;
 }
 
 } // namespace
@@ -396,7 +314,7 @@ void WalkArguments(int argc, char** argv, CArguments& walk)
     }
     RunMode = walk.Job != nullptr ? walk.Job
               : walk.UpdateGiven  ? &UpdateRun
-                                  : &DownloadMode(VerifyMode);
+                                  : &DownloadMode(VerifyMode, StationMode);
 }
 
 bool AcceptArguments(const CArguments& walk)
@@ -428,14 +346,15 @@ bool AcceptArguments(const CArguments& walk)
 void PrintUsage()
 {
     const char* port = Spelled(OptionPort);
-    printf("Usage: orbelt-dl [%s | %s] [%s] [options] IMAGE\n", Name(OptionVerify),
-           Name(OptionVerifyOnly), port);
+    printf("Usage: orbelt-dl [%s | %s] [%s] [options] IMAGE\n", OptionName(OptionVerify),
+           OptionName(OptionVerifyOnly), port);
     printf("       orbelt-dl %s [%s] [%s] [options]\n", Spelled(OptionRead), Spelled(OptionSize),
            port);
-    printf("       orbelt-dl %s [%s] [options]\n", Name(OptionErase), port);
-    printf("       orbelt-dl %s [%s] [options] IMAGE\n", Name(OptionUpdate), port);
-    printf("       orbelt-dl %s [%s | %s | %s] [%s] [options] IMAGE\n", Name(OptionStation),
-           Name(OptionVerify), Name(OptionVerifyOnly), Name(OptionUpdate), port);
+    printf("       orbelt-dl %s [%s] [options]\n", OptionName(OptionErase), port);
+    printf("       orbelt-dl %s [%s] [options]\n", OptionName(OptionIdentify), port);
+    printf("       orbelt-dl %s [%s] [options] IMAGE\n", OptionName(OptionUpdate), port);
+    printf("       orbelt-dl %s [%s | %s | %s] [%s] [options] IMAGE\n", OptionName(OptionStation),
+           OptionName(OptionVerify), OptionName(OptionVerifyOnly), OptionName(OptionUpdate), port);
     printf("Downloads the image file IMAGE into the flash of the Orbelt target board on COMN.\n"
            "\n");
     for (int option = 0; option < static_cast<int>(sizeof Options / sizeof Options[0]); ++option)

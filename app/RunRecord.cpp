@@ -131,24 +131,6 @@ void AddString(const char* text)
     Add("\"");
 }
 
-// The chip as autoselect gave it (null when no codes came, or no chip answered), and what the
-// update changed.
-void AddUpdate(const CBoardRun& run)
-{
-    const CChipIdentity& chip = run.Chip;
-    const bool codes = chip.Outcome == EChipOutcome::Known || chip.Outcome == EChipOutcome::Unknown;
-    if (codes)
-    {
-        Add(",\"chip_id\":\"%02X:%02X\",\"chip\":", chip.Manufacturer, chip.Device);
-    }
-    else
-    {
-        Add(",\"chip_id\":null,\"chip\":");
-    }
-    AddString(chip.Chip != nullptr ? chip.Chip->Name : nullptr);
-    Add(",\"sectors_erased\":%d,\"bytes_programmed\":%d", run.SectorsErased, run.BytesProgrammed);
-}
-
 void FormatLine(const CBoardRun& run, bool ok, long long elapsedMs)
 {
     LineLength = 0;
@@ -201,9 +183,20 @@ void FormatLine(const CBoardRun& run, bool ok, long long elapsedMs)
     {
         Add(",\"skipped_bytes\":%d", run.SkippedBytes);
     }
+    // Runs that asked the chip: its codes when it gave them, its name when the table knows it.
+    if (run.ChipRead)
+    {
+        const CChipIdentity& chip = run.Chip;
+        const bool coded = chip.Outcome == EChipOutcome::Known || chip.Outcome == EChipOutcome::Unknown;
+        Add(coded ? ",\"chip_id\":\"%02X:%02X\"" : ",\"chip_id\":null", chip.Manufacturer,
+            chip.Device);
+        Add(",\"chip\":");
+        AddString(chip.Chip != nullptr ? chip.Chip->Name : nullptr);
+    }
     if (RunMode == &UpdateRun)
     {
-        AddUpdate(run);
+        Add(",\"sectors_erased\":%d,\"bytes_programmed\":%d", run.SectorsErased,
+            run.BytesProgrammed);
     }
     Add("}\n");
 }

@@ -15,11 +15,13 @@ struct CBoardRun
     // When the run started: wall clock and monotonic milliseconds.
     long long StartWallMs = 0;
     long long StartMs = 0;
+    // What the chip said to autoselect, once ChipRead.
+    bool ChipRead = false;
+    CChipIdentity Chip;
     // --skip-blank: the bytes of 0xFF the program stage left out.
     int SkippedBytes = 0;
-    // --update: the chip that answered, the sectors erased and the bytes programmed so far, and
-    // whether the board held the image already.
-    CChipIdentity Chip;
+    // --update: the sectors erased and the bytes programmed so far, and whether the board held
+    // the image already.
     int SectorsErased = 0;
     int BytesProgrammed = 0;
     bool UpToDate = false;

@@ -7,6 +7,7 @@
 #include "serial/ComPort.h"
 #include "target/BlockLoop.h"
 #include "target/FlashCommands.h"
+#include "target/Identify.h"
 #include "target/Progress.h"
 #include "target/TargetLink.h"
 #include "target/Update.h"
@@ -58,7 +59,7 @@ EEraseWait AwaitErased(const CPollSchedule& schedule, const CEraseWatch& watch)
     const int pollsPerMark = OneSecondPolls.PeriodMs / schedule.PeriodMs;
     const int lastPoll = (ErasePollLimit - 1) * pollsPerMark;
     const long long start = ClockMilliseconds();
-    unsigned char first = 0;
+    unsigned char last = 0;
     for (int poll = 0; poll <= lastPoll; ++poll)
     {
         if (schedule.FixedGrid)
@@ -86,8 +87,7 @@ EEraseWait AwaitErased(const CPollSchedule& schedule, const CEraseWatch& watch)
             }
             return answered ? EraseDone : EraseFailed;
         }
-        first = poll == 0 ? value : first;
-        if (watch.WatchStart && poll == 1 && value == first)
+        if (watch.WatchStart && poll > 0 && value == last)
         {
             if (watch.Marks)
             {
@@ -95,6 +95,7 @@ EEraseWait AwaitErased(const CPollSchedule& schedule, const CEraseWatch& watch)
             }
             return EraseNotStarted;
         }
+        last = value;
         if (!schedule.FixedGrid)
         {
             PauseMilliseconds(schedule.PeriodMs);
@@ -184,12 +185,40 @@ bool ReadImage()
     return RunBlocks(ReadBackTransaction);
 }
 
-// Leaves the board ready for the next run after stage failed: its frame reader realigned (not
-// after a stop, which never cuts a frame) and, once the program stage's first cycle is out, the
-// chip out of unlock bypass even if no reply came.
-void RecoverFrom(EStage stage)
+// The chip on the board, told on the console; guarded, also whether the image may go into it:
+// a wrong part, a dead socket or a protected sector is found before anything is erased.
+bool IdentifyOnBoard(CBoardRun& run, bool guarded)
 {
-    if (!StopRequested())
+    EnterStage("Identify");
+    const bool known = IdentifyChip(run.Chip);
+    run.ChipRead = true;
+    PrintChipIdentity(run.Chip);
+    CRefusal refusal{};
+    const int extent = (ImageLength + BlockSize - 1) / BlockSize * BlockSize;
+    const char* refused = !known    ? run.Chip.Reason
+                          : guarded ? RefuseToFlash(run.Chip, 0, extent, refusal)
+                                    : nullptr;
+    // A board that stopped answering has been told why already.
+    if (refused != nullptr && run.Chip.Outcome != EChipOutcome::NoReply)
+    {
+        Diagnose("%s", refused);
+    }
+    return refused == nullptr;
+}
+
+// Ends the console line of the stage that failed with the Error marker, and leaves the board
+// ready for the next run: its frame reader realigned (not after a stop, which never cuts a
+// frame, nor after a chip that answered every frame) and, once the program stage's first cycle
+// is out, the chip out of unlock bypass even if no reply came.
+void RecoverFrom(EStage stage, const CBoardRun& run)
+{
+    // The chip's lines are whole lines: no stage line to end.
+    const bool chipStage = stage == StageIdentify || stage == StageGuard;
+    if (!chipStage)
+    {
+        ShowStageFailed();
+    }
+    if (!StopRequested() && (!chipStage || run.Chip.Outcome == EChipOutcome::NoReply))
     {
         RealignAfterFailure();
     }
@@ -229,6 +258,9 @@ bool RunStage(EStage stage, CBoardRun& run)
     case StageUpdateProgram:
     case StageUpdateVerify:
         return RunUpdateStage(stage, run);
+    case StageIdentify:
+    case StageGuard:
+        return IdentifyOnBoard(run, stage == StageGuard);
     case NoStage:
         break;
     }
@@ -263,8 +295,7 @@ bool RunStages(const CRunMode& mode, CBoardRun& run, long start)
     }
     if (!succeeded)
     {
-        ShowStageFailed();
-        RecoverFrom(mode.Stages[i - 1]);
+        RecoverFrom(mode.Stages[i - 1], run);
     }
     if (mode.ShowsTime)
     {

@@ -22,14 +22,14 @@ enum EEraseWait
 {
     EraseDone,
     EraseFailed,
-    // The first two polls read the same, and not erased: a running erase toggles its status
-    // bits from read to read, so it never began.
+    // Two polls in a row read the same, and not erased: a running erase toggles its status bits
+    // from read to read, so none is running. The first poll may be a frame out of step.
     EraseNotStarted,
 };
 
 // How an erase is waited for: the polls read PollAddress, inside what is erased; the first may
-// have gone out already, right behind the erase cycles. WatchStart ends the wait at the second
-// poll when the erase has not started. Marks: the console shows the erase's marks and " Ok" (a
+// have gone out already, right behind the erase cycles. WatchStart ends the wait at the poll
+// that shows no erase running. Marks: the console shows the erase's marks and " Ok" (a
 // stage with a figure of its own shows none). Erasing names it in the time-out's message.
 struct CEraseWatch
 {

@@ -19,20 +19,22 @@ const int MaxReadSize = 0x20000; // the whole flash, as much as an image can hol
 
 enum EStage
 {
-    NoStage,      // the end of a shorter list of stages
-    StageErase,   // the chip erase and its poll
-    StageProgram, // the image in unlock-bypass mode
-    StageVerify,  // the flash compared with the image
-    StageRead,    // the flash read into the image buffer
-    // --update: the chip identified and the image's bytes read and compared; the sectors that
-    // must be erased; the bytes that change; the sectors written, read back.
+    NoStage,       // the end of a shorter list of stages
+    StageErase,    // the chip erase and its poll
+    StageProgram,  // the image in unlock-bypass mode
+    StageVerify,   // the flash compared with the image
+    StageRead,     // the flash read into the image buffer
+    StageIdentify, // the chip's codes and protected sectors, told on the console
+    StageGuard,    // the same, and the board refused when the image may not go into its chip
+    // --update: the image's bytes read and compared; the sectors that must be erased; the bytes
+    // that change; the sectors written, read back.
     StageUpdateRead,
     StageSectorErase,
     StageUpdateProgram,
     StageUpdateVerify,
 };
 
-const int MaxStages = 4;
+const int MaxStages = 5;
 
 struct CRunMode
 {
@@ -50,9 +52,11 @@ extern const CRunMode ProgramVerifyRun;
 extern const CRunMode VerifyRun;
 extern const CRunMode ReadRun;
 extern const CRunMode EraseRun;
+extern const CRunMode IdentifyRun;
 extern const CRunMode UpdateRun;
 
 // The mode of this run, decided once after the argument walk.
 extern const CRunMode* RunMode;
-// The download's mode for a VerifyMode value.
-const CRunMode& DownloadMode(int verifyMode);
+// The download's mode for a VerifyMode value; guarded, the chip of each board is identified
+// before its flash is touched (a station).
+const CRunMode& DownloadMode(int verifyMode, bool guarded = false);

@@ -26,21 +26,6 @@ CSpan Written[MaxSectors];
 int WrittenCount = 0;
 int WrittenBytes = 0;
 
-// The guard: no erase or program cycle for a chip that is not known to take the image.
-bool IdentifyAndGuard(CBoardRun& run)
-{
-    EnterStage("Identify");
-    IdentifyChip(run.Chip);
-    CRefusal refusal;
-    const char* refused = RefuseToFlash(run.Chip, 0, ImageLength, refusal);
-    // A board that stopped answering has said so already.
-    if (refused != nullptr && run.Chip.Outcome != EChipOutcome::NoReply)
-    {
-        Diagnose("%s", refused);
-    }
-    return refused == nullptr;
-}
-
 void ListWritten()
 {
     WrittenCount = 0;
@@ -57,15 +42,11 @@ void ListWritten()
 }
 
 // The image's bytes, then, when the sector that holds its end is to be erased, that sector's
-// bytes past the image, which it must keep. The figure counts them as if they were read.
+// bytes past the image, which it must keep. The figure counts them as if they were read. The
+// guard before has found a chip that may take the image.
 bool ReadAndCompare(CBoardRun& run)
 {
-    ShowStage("Read");
-    if (!IdentifyAndGuard(run))
-    {
-        return false;
-    }
-    EnterStage("Read");
+    BeginStage("Read");
     const CChip& chip = *run.Chip.Chip;
     CSector last = {};
     if (!SectorOf(chip, ImageLength - 1, last))

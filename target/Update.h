@@ -1,8 +1,7 @@
 #pragma once
 
-// --update: the chip identified and guarded, the image's bytes read and compared, then only the
-// sectors that differ erased or programmed in place (target/UpdatePlan.h) and read back. Always
-// streams.
+// --update, after the guard: the image's bytes read and compared, then only the sectors that
+// differ erased or programmed in place (target/UpdatePlan.h) and read back. Always streams.
 #include "target/BoardRun.h"
 #include "target/RunPlan.h"
 

@@ -39,6 +39,7 @@ struct CUpdateRow
 
 const std::array<int, 3> SetBit = {0x4010, 0x00, 0x01};
 const char* const ReadOnly = "Read,";
+const char* const Refused = ""; // the chip's lines and the reason, no stage
 const char* const InPlace = "Read,Program,Verify,";
 const char* const Erase1 = "Read,Erase 1 of 8,Program,Verify,";
 const char* const Erase2 = "Read,Erase 2 of 8,Program,Verify,";
@@ -52,9 +53,9 @@ const CUpdateRow Rows[] = {
     {Even, {}, 0x5FF6, {{0x100, 0, 0x80}, {0x5000, 0x10, 0x11}}, "ee------", 2, 32640, Erase2},
     {Boot, BootChip, All, {{0x2010, 0x00, 0x01}}, "kekkkkkkkk", 1, 4080, EraseBoot},
     {Even, {}, 0x1C000, {{0x1B000, 0x00, 0xFF}}, "kkkkkke-", 1, 16319, Erase1},
-    {Even, {"--protect", "1"}, All, {SetBit}, "kekkkkkk", 1, 16320, ReadOnly, "Identify"},
+    {Even, {"--protect", "1"}, All, {SetBit}, "kekkkkkk", 1, 16320, Refused, "Identify"},
     {Even, {"--bad-cell", "0x4020"}, All, {SetBit}, "kekkkkkk", 1, 16320, BadCell, "Program"},
-    {Even, {"--no-chip"}, All, {SetBit}, "kekkkkkk", 1, 16320, ReadOnly, "Identify"},
+    {Even, {"--no-chip"}, All, {SetBit}, "kekkkkkk", 1, 16320, Refused, "Identify"},
 };
 
 // The flash before and the image, from the pattern and the row's changes.
@@ -112,15 +113,20 @@ TEST(UpdatePlan, LeavesTheImageAndKeepsTheRest)
     }
 }
 
-// The stage labels of a console: each line up to its first backspace (none on the Error marker's
-// own line), "Time" ending them.
+// The stage labels of a console: each line that redraws, up to its first backspace (none on the
+// Error marker's own line).
 std::string Labels(const std::string& console)
 {
     std::string labels;
-    for (size_t at = 0; console.compare(at, 4, "Time") != 0; at = console.find('\n', at) + 1)
+    for (size_t at = 0, end = 0; at < console.size(); at = end + 1)
     {
-        const std::string label = console.substr(at, console.find('\b', at) - at);
-        labels += label.substr(0, label.find_last_not_of(' ') + 1) + ",";
+        end = console.find('\n', at);
+        const std::string line = console.substr(at, end - at);
+        if (line.find('\b') != std::string::npos)
+        {
+            const std::string label = line.substr(0, line.find('\b'));
+            labels += label.substr(0, label.find_last_not_of(' ') + 1) + ",";
+        }
     }
     return labels;
 }

@@ -1,4 +1,5 @@
 // The pieces of per-board serial numbers: SHA-256, the number formats and the counter file.
+#include "image/SerialFormat.h"
 #include "image/Sha256.h"
 
 #include <gtest/gtest.h>
@@ -62,5 +63,52 @@ TEST(Sha256Test, StandardVectors)
         Sha256Text(bytes, vector.Message.size(), text);
         EXPECT_STREQ(text, vector.Digest);
     }
+}
+
+// Each name, the bytes a number gives, or that it does not fit; names that are no format.
+TEST(SerialFormatTest, NamesWidthsAndBytes)
+{
+    const struct
+    {
+        const char* Name;
+        uint64_t Number;
+        const char* Bytes; // hex; nullptr: too large for the format
+    } rows[] = {
+        {"le32", 0x12345678, "78563412"},
+        {"be32", 0x12345678, "12345678"},
+        {"le16", 0xBEEF, "efbe"},
+        {"be16", 0xBEEF, "beef"},
+        {"le16", 0x10000, nullptr},
+        {"be32", 0x100000000, nullptr},
+        {"le64", 0x0102030405060708, "0807060504030201"},
+        {"be64", UINT64_MAX, "ffffffffffffffff"},
+        {"dec6", 1000, "303031303030"},
+        {"dec1", 9, "39"},
+        {"dec3", 1000, nullptr},
+        {"dec20", UINT64_MAX, "3138343436373434303733373039353531363135"},
+    };
+    for (const auto& row : rows)
+    {
+        CSerialFormat format = {};
+        ASSERT_TRUE(ParseSerialFormat(row.Name, format)) << row.Name;
+        EXPECT_EQ(SerialFits(format, row.Number), row.Bytes != nullptr) << row.Name;
+        if (row.Bytes == nullptr)
+        {
+            continue;
+        }
+        unsigned char field[24] = {};
+        WriteSerial(format, row.Number, field);
+        EXPECT_EQ(Hex(field, static_cast<size_t>(format.Width)), row.Bytes) << row.Name;
+        uint64_t read = 0;
+        EXPECT_TRUE(ReadSerial(format, field, read) && read == row.Number) << row.Name;
+    }
+    for (const char* name : {"", "le24", "LE32", "le", "dec", "dec0", "dec01", "dec21", "dec1x"})
+    {
+        CSerialFormat format = {};
+        EXPECT_FALSE(ParseSerialFormat(name, format)) << name;
+    }
+    const unsigned char notDigits[] = "12 4";
+    uint64_t read = 0;
+    EXPECT_FALSE(ReadSerial({DecimalDigits, 4}, notDigits, read));
 }
 

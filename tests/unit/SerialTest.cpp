@@ -1,4 +1,5 @@
 // The pieces of per-board serial numbers: SHA-256, the number formats and the counter file.
+#include "app/CounterFile.h"
 #include "image/SerialFormat.h"
 #include "image/Sha256.h"
 
@@ -112,3 +113,48 @@ TEST(SerialFormatTest, NamesWidthsAndBytes)
     EXPECT_FALSE(ReadSerial({DecimalDigits, 4}, notDigits, read));
 }
 
+// What TakeNextNumber makes of a counter file, and what it leaves in it.
+TEST(CounterFileTest, TakesTheFirstLineOrSaysWhyNot)
+{
+    const fs::path folder = fs::temp_directory_path() / "orbelt-counter-unit";
+    fs::remove_all(folder);
+    fs::create_directories(folder / "directory");
+    const struct
+    {
+        const char* Content; // nullptr: no such file
+        ECounterStatus Status;
+        uint64_t Number;
+        const char* After; // the file afterwards
+    } rows[] = {
+        {nullptr, CounterMissing, 0, nullptr},
+        {"twelve\n", CounterNotANumber, 0, "twelve\n"},
+        {"12 13\n", CounterNotANumber, 0, "12 13\n"},
+        {"", CounterEmpty, 0, ""},
+        {" \r\n7\n", CounterEmpty, 0, " \r\n7\n"},
+        {"-5\n", CounterNegative, 0, "-5\n"},
+        {"18446744073709551615\n", CounterTooLarge, 0, "18446744073709551615\n"},
+        {"99999999999999999999999\n", CounterTooLarge, 0, "99999999999999999999999\n"},
+        {"1000\n", CounterTaken, 1000, "1001\n"},
+        {"\t 0041 \r\nnotes\n", CounterTaken, 41, "42\n"},
+        {"18446744073709551614", CounterTaken, 18446744073709551614u, "18446744073709551615\n"},
+    };
+    int row = 0;
+    for (const auto& each : rows)
+    {
+        const fs::path path = folder / ("counter" + std::to_string(++row));
+        if (each.Content != nullptr)
+        {
+            std::ofstream(path, std::ios::binary) << each.Content;
+        }
+        uint64_t number = 0;
+        EXPECT_EQ(TakeNextNumber(path.string().c_str(), number), each.Status) << row;
+        EXPECT_EQ(number, each.Number) << row;
+        std::stringstream after;
+        after << std::ifstream(path, std::ios::binary).rdbuf();
+        EXPECT_EQ(fs::exists(path) ? after.str() : "(none)", each.After ? each.After : "(none)")
+            << row;
+    }
+    uint64_t number = 0;
+    EXPECT_EQ(TakeNextNumber((folder / "directory").string().c_str(), number), CounterUnreadable);
+    fs::remove_all(folder);
+}

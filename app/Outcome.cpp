@@ -26,12 +26,14 @@ const char* const NgBanner[] = {
     "\n           N    N       GGGGGGG",
 };
 
+const char* const KeyPrompt = ", press any key to continue";
+
 // Only the work on the board turns signals into stop requests: before it (a FIFO image that
 // waits for its writer) and after it (saving a read-back, the key wait) they act as usual.
-bool UntilStopped(bool (*run)())
+bool DownloadUntilStopped(CBoardRun& run)
 {
     CatchStopRequests();
-    bool succeeded = run();
+    bool succeeded = RunDownload(run);
     ReleaseStopRequests();
     return succeeded;
 }
@@ -55,14 +57,14 @@ void PrintResultBanner(bool ok)
 
 void PrintVerdict(bool ok)
 {
-    printf("%s", ok ? RunMode->Verdict : "\nError encountered, press any key to continue");
+    printf("%s%s", ok ? RunMode->Verdict : "\nError encountered", StationMode ? "" : KeyPrompt);
 }
 
 namespace
 {
 
 // The file is made ready first: a path that cannot be written must not cost a whole read.
-bool ReadFlashIntoFile()
+bool ReadFlashIntoFile(CBoardRun& run)
 {
     RecordImagePath(ReadPath);
     EnterStage("Save");
@@ -70,7 +72,7 @@ bool ReadFlashIntoFile()
     {
         return false;
     }
-    if (!UntilStopped(RunDownload))
+    if (!DownloadUntilStopped(run))
     {
         AbandonSaveImage();
         return false;
@@ -80,9 +82,9 @@ bool ReadFlashIntoFile()
     return SaveImage(ReadPath);
 }
 
-bool DownloadImage(const char* fileName)
+bool DownloadImage(const char* fileName, CBoardRun& run)
 {
-    return LoadNamedImage(fileName) && UntilStopped(RunDownload);
+    return LoadNamedImage(fileName) && DownloadUntilStopped(run);
 }
 
 } // namespace
@@ -105,10 +107,11 @@ bool LoadNamedImage(const char* fileName)
     return true;
 }
 
-bool FinishRun(bool result)
+bool FinishRun(CBoardRun& run, bool result)
 {
-    if (!AppendRunRecord(result))
+    if (!AppendRunRecord(run, result))
     {
+        run.RecordLost = true;
         result = false;
     }
     PrintResultBanner(result);
@@ -116,7 +119,7 @@ bool FinishRun(bool result)
     return result;
 }
 
-bool RunFromArguments(const CArguments& arguments)
+bool RunFromArguments(const CArguments& arguments, CBoardRun& run)
 {
     EnterStage("Arguments");
     if (!AcceptArguments(arguments) || !OpenRunRecord())
@@ -125,11 +128,11 @@ bool RunFromArguments(const CArguments& arguments)
     }
     if (RunMode == &ReadRun)
     {
-        return ReadFlashIntoFile();
+        return ReadFlashIntoFile(run);
     }
     if (!RunMode->LoadsImage)
     {
-        return UntilStopped(RunDownload);
+        return DownloadUntilStopped(run);
     }
-    return DownloadImage(arguments.FileName);
+    return DownloadImage(arguments.FileName, run);
 }

@@ -10,7 +10,6 @@
 #include "image/Image.h"
 #include "serial/ComPort.h"
 #include "target/RunPlan.h"
-#include "target/TargetLink.h"
 
 #include <cerrno>
 #include <cstdarg>
@@ -21,10 +20,7 @@
 namespace
 {
 
-long long StartWallMs = 0;
-long long StartMonotonicMs = 0;
 const char* ImagePath = nullptr;
-int BoardNumber = 0;
 bool ImageBytesKnown = false;
 int RecordedLength = 0;
 uint32_t RecordedCrc = 0;
@@ -134,13 +130,13 @@ void AddString(const char* text)
     Add("\"");
 }
 
-void FormatLine(bool ok, long long elapsedMs)
+void FormatLine(const CBoardRun& run, bool ok, long long elapsedMs)
 {
     LineLength = 0;
     LineOverflowed = false;
     Add("{\"start\":");
     char start[40];
-    FormatTimestamp(StartWallMs, start, sizeof start);
+    FormatTimestamp(run.StartWallMs, start, sizeof start);
     Add("\"%s\"", start);
     Add(",\"version\":\"%s\",\"port\":", ORBELT_VERSION);
     if (PortNumber >= MinPortNumber && PortNumber <= MaxPortNumber)
@@ -153,9 +149,9 @@ void FormatLine(bool ok, long long elapsedMs)
     }
     Add(",\"device\":");
     AddString(TargetPort.Device()[0] != '\0' ? TargetPort.Device() : nullptr);
-    if (BoardNumber > 0)
+    if (run.Board > 0)
     {
-        Add(",\"board\":%d", BoardNumber);
+        Add(",\"board\":%d", run.Board);
     }
     Add(",\"image\":");
     AddString(ImagePath);
@@ -184,27 +180,22 @@ void FormatLine(bool ok, long long elapsedMs)
     // Only runs with --skip-blank have the key, so that the lines of all others stay as they were.
     if (SkipBlank)
     {
-        Add(",\"skipped_bytes\":%d", SkippedBytes);
+        Add(",\"skipped_bytes\":%d", run.SkippedBytes);
     }
     Add("}\n");
 }
 
 } // namespace
 
-void StartRunRecord()
+void StartRunRecord(CBoardRun& run)
 {
-    StartWallMs = WallClockMilliseconds();
-    StartMonotonicMs = ClockMilliseconds();
+    run.StartWallMs = WallClockMilliseconds();
+    run.StartMs = ClockMilliseconds();
 }
 
 void RecordImagePath(const char* path)
 {
     ImagePath = path;
-}
-
-void RecordBoardNumber(int board)
-{
-    BoardNumber = board;
 }
 
 void RecordImageBytes()
@@ -230,7 +221,7 @@ bool OpenRunRecord()
     return true;
 }
 
-bool AppendRunRecord(bool ok)
+bool AppendRunRecord(const CBoardRun& run, bool ok)
 {
     if (ResultPath == nullptr)
     {
@@ -241,7 +232,7 @@ bool AppendRunRecord(bool ok)
     {
         return false;
     }
-    FormatLine(ok, ClockMilliseconds() - StartMonotonicMs);
+    FormatLine(run, ok, ClockMilliseconds() - run.StartMs);
     if (LineOverflowed)
     {
         Diagnose("the run record does not fit in %u bytes; nothing written to %s",

@@ -1,13 +1,12 @@
 #pragma once
 
 // The record of one run for a production log: one JSON line appended to the --result file.
+#include "target/BoardRun.h"
 
-// Takes the start time; the first call of a run.
-void StartRunRecord();
+// Takes the start time into run; the first call of a run.
+void StartRunRecord(CBoardRun& run);
 // The image file the run reads (download) or writes (--read).
 void RecordImagePath(const char* path);
-// Station mode: the number of the board the record is for, written as "board"; 0 writes none.
-void RecordBoardNumber(int board);
 // The image bytes are known: ImageLength bytes of ImageBuffer, descrambled.
 void RecordImageBytes();
 // Opens the --result file for appending, so that a file that cannot be written is known before
@@ -16,4 +15,4 @@ void RecordImageBytes();
 bool OpenRunRecord();
 // Appends the line when --result was given. False, with a diagnostic, when it could not be
 // written: a run that leaves no record must not pass as good on a production line.
-bool AppendRunRecord(bool ok);
+bool AppendRunRecord(const CBoardRun& run, bool ok);

@@ -32,6 +32,16 @@ void DrawStatus(const char* state)
     StatusLength = length > StatusLength ? length : StatusLength;
 }
 
+// A message on standard error starts on a line of its own; the status is drawn anew after it.
+void EndStatusLine()
+{
+    if (StatusLength > 0)
+    {
+        printf("\n");
+        StatusLength = 0;
+    }
+}
+
 void ShowLine(ELineState state)
 {
     if (StatusLength > 0 && state == StatusShown)
@@ -41,22 +51,30 @@ void ShowLine(ELineState state)
     StatusShown = state;
     char leaving[40];
     snprintf(leaving, sizeof leaving, "remove board %d", Flashed);
-    DrawStatus(state == LineOccupied ? leaving : state == LineSettling ? "board found" : "waiting");
+    DrawStatus(state == LineOccupied   ? leaving
+               : state == LineSettling ? "board found"
+               : state == LineNoPort   ? "adapter gone"
+                                       : "waiting");
 }
 
-// What a single run prints from the first stage label to the verdict, and its record.
-void FlashBoard()
+// What a single run prints from the first stage label to the verdict, and its record, in a run
+// value of the board's own. False when the record could not be written.
+bool FlashBoard()
 {
     DrawStatus("started");
     printf("\n");
     StatusLength = 0;
-    NoteReason("");
-    StartRunRecord();
-    RecordBoardNumber(Flashed + 1);
-    const bool passed = FinishRun(RunStages(*RunMode, ClockSeconds()));
+    CBoardRun run;
+    run.Board = Flashed + 1;
+    KeepNotesIn(&run.Notes);
+    StartRunRecord(run);
+    RealignBoard();
+    const bool passed = FinishRun(run, RunStages(*RunMode, run, ClockSeconds()));
+    KeepNotesIn(nullptr);
     ++Flashed;
     Passed += passed ? 1 : 0;
     printf("\n\n");
+    return !run.RecordLost;
 }
 
 // Board after board until a stop request. Returns the exit status.
@@ -65,7 +83,12 @@ int ServeBoards()
     bool boardOn = AwaitNewBoard(ShowLine);
     while (boardOn)
     {
-        FlashBoard();
+        // A line that asked for records must not get boards without them.
+        if (!FlashBoard())
+        {
+            Diagnose("board %d could not be recorded: the station stops", Flashed);
+            return 1;
+        }
         if (StopRequested())
         {
             return 128 + StopSignal();
@@ -84,11 +107,12 @@ int ServeBoards()
 
 } // namespace
 
-int RunStation(const CArguments& arguments)
+int RunStation(const CArguments& arguments, CBoardRun& setup)
 {
     Flashed = 0;
     Passed = 0;
     StatusLength = 0;
+    BeforeDiagnostics(EndStatusLine);
     EnterStage("Arguments");
     bool ready =
         AcceptArguments(arguments) && OpenRunRecord() && LoadNamedImage(arguments.FileName);
@@ -97,7 +121,7 @@ int RunStation(const CArguments& arguments)
     int status = 1;
     if (!ready)
     {
-        FinishRun(false);
+        FinishRun(setup, false);
     }
     else
     {
@@ -106,5 +130,6 @@ int RunStation(const CArguments& arguments)
                Flashed - Passed);
     }
     ReleaseStopRequests();
+    BeforeDiagnostics(nullptr);
     return status;
 }

@@ -4,6 +4,7 @@
 #include "app/RunRecord.h"
 #include "app/Settings.h"
 #include "app/Station.h"
+#include "base/Diagnostic.h"
 #include "base/Stop.h"
 #include "image/ReplacementFile.h"
 
@@ -19,13 +20,15 @@ int main(int argc, char** argv)
         arguments.Question();
         return 0;
     }
-    StartRunRecord();
+    CBoardRun run;
+    KeepNotesIn(&run.Notes);
+    StartRunRecord(run);
     StartUp();
     if (StationMode)
     {
-        return RunStation(arguments);
+        return RunStation(arguments, run);
     }
-    bool result = FinishRun(RunFromArguments(arguments));
+    bool result = FinishRun(run, RunFromArguments(arguments, run));
     if (StopRequested())
     {
         // Whoever stopped the run is not there to press a key.

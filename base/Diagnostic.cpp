@@ -8,13 +8,12 @@
 namespace
 {
 
-// Room for two paths of any length a file system allows and the words around them: a long
-// path must never cost a line its reason.
-char LastLine[16384];
-char WarningLine[sizeof LastLine];
-const char* Stage = "Arguments";
+CRunNotes ProcessNotes;
+CRunNotes* Notes = &ProcessNotes;
+char WarningLine[sizeof ProcessNotes.Reason];
 bool Quiet = false;
-char PrintedLine[sizeof LastLine];
+void (*Hook)() = nullptr;
+char PrintedLine[sizeof ProcessNotes.Reason];
 
 } // namespace
 
@@ -37,6 +36,10 @@ void PrintLine(char* line, size_t size, const char* format, va_list arguments)
     vsnprintf(line, size, format, arguments);
     if (!HeldBack(line))
     {
+        if (Hook != nullptr)
+        {
+            Hook();
+        }
         fprintf(stderr, "orbelt-dl: %s\n", line);
     }
 }
@@ -47,8 +50,13 @@ void Diagnose(const char* format, ...)
 {
     va_list arguments;
     va_start(arguments, format);
-    PrintLine(LastLine, sizeof LastLine, format, arguments);
+    PrintLine(Notes->Reason, sizeof Notes->Reason, format, arguments);
     va_end(arguments);
+}
+
+void BeforeDiagnostics(void (*hook)())
+{
+    Hook = hook;
 }
 
 void QuietRepeats(bool quiet)
@@ -67,20 +75,25 @@ void Warn(const char* format, ...)
 
 void NoteReason(const char* text)
 {
-    snprintf(LastLine, sizeof LastLine, "%s", text);
+    snprintf(Notes->Reason, sizeof Notes->Reason, "%s", text);
 }
 
 const char* LastDiagnostic()
 {
-    return LastLine;
+    return Notes->Reason;
+}
+
+void KeepNotesIn(CRunNotes* notes)
+{
+    Notes = notes != nullptr ? notes : &ProcessNotes;
 }
 
 void EnterStage(const char* stage)
 {
-    Stage = stage;
+    Notes->Stage = stage;
 }
 
 const char* CurrentStage()
 {
-    return Stage;
+    return Notes->Stage;
 }

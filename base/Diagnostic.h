@@ -9,6 +9,10 @@ void Diagnose(const char* format, ...)
 #endif
     ;
 
+// hook runs before each line on standard error, so that a line drawn in place on the console
+// (a station's status) can be ended first; nullptr for none.
+void BeforeDiagnostics(void (*hook)());
+
 // While on, a diagnostic that repeats the last one printed since it was turned on is kept but
 // not printed again: a wait that tries the same thing again and again must not fill standard
 // error with it.
@@ -28,6 +32,20 @@ void NoteReason(const char* text);
 
 // The text of the last diagnostic, without the prefix; empty when there was none.
 const char* LastDiagnostic();
+
+// Where a run stopped and why, for its record. Each run keeps its own notes (a board's run starts
+// with fresh ones); NoteReason, Diagnose and EnterStage write to the notes kept now.
+struct CRunNotes
+{
+    const char* Stage = "Arguments";
+    // Room for two paths of any length a file system allows and the words around them: a long
+    // path must never cost a line its reason.
+    char Reason[16384] = "";
+};
+
+// From now on diagnostics note into notes, which must outlive their use; nullptr goes back to
+// the process's own notes.
+void KeepNotesIn(CRunNotes* notes);
 
 // The stage the run is in ("Arguments", "Image", "Port", "Erase", "Program", ...), so that the
 // record of a failed run can name where it stopped.

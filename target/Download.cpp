@@ -2,6 +2,7 @@
 
 #include "base/Clock.h"
 #include "base/Diagnostic.h"
+#include "base/Stop.h"
 #include "image/Image.h"
 #include "serial/ComPort.h"
 #include "target/FlashCommands.h"
@@ -121,15 +122,26 @@ void PauseUntil(long long start, long long dueMs)
     }
 }
 
+enum EEraseWait
+{
+    EraseDone,
+    EraseFailed,
+    // The first two polls read the same, and not erased: a running erase toggles its status
+    // bits from read to read, so it never began.
+    EraseNotStarted,
+};
+
 // Polls address 0 until the chip reads erased. The console shows a "+" per second of polling
 // and, at the end, what the one-second polls would have shown at the poll that saw the same:
 // the marks taken back and " Ok". The last poll comes when the last one-second poll would.
-// The first poll may have gone out already, right behind the erase cycles.
-bool AwaitErased(const CPollSchedule& schedule, bool firstPollSent)
+// The first poll may have gone out already, right behind the erase cycles. With watchStart, an
+// erase that has not started ends the wait at the second poll, its marks taken back.
+EEraseWait AwaitErased(const CPollSchedule& schedule, bool firstPollSent, bool watchStart)
 {
     const int pollsPerMark = OneSecondPolls.PeriodMs / schedule.PeriodMs;
     const int lastPoll = (ErasePollLimit - 1) * pollsPerMark;
     const long long start = ClockMilliseconds();
+    unsigned char first = 0;
     for (int poll = 0; poll <= lastPoll; ++poll)
     {
         if (schedule.FixedGrid)
@@ -155,7 +167,13 @@ bool AwaitErased(const CPollSchedule& schedule, bool firstPollSent)
             {
                 ShowEraseEnd((poll + pollsPerMark - 1) / pollsPerMark, true);
             }
-            return answered;
+            return answered ? EraseDone : EraseFailed;
+        }
+        first = poll == 0 ? value : first;
+        if (watchStart && poll == 1 && value == first)
+        {
+            ShowErasePollsTakenBack(1 + poll / pollsPerMark);
+            return EraseNotStarted;
         }
         if (!schedule.FixedGrid)
         {
@@ -165,19 +183,48 @@ bool AwaitErased(const CPollSchedule& schedule, bool firstPollSent)
     PauseUntil(start, static_cast<long long>(ErasePollLimit) * OneSecondPolls.PeriodMs);
     ShowEraseEnd(ErasePollLimit, false);
     Diagnose("the chip erase did not finish after %d polls", ErasePollLimit);
-    return false;
+    return EraseFailed;
 }
 
-// With --stream the first poll goes out right behind the erase cycles: one round trip for both.
+// The chip erase cycles; with --stream the first poll goes out right behind them: one round
+// trip for both.
+bool SendChipErase()
+{
+    if (!StreamMode)
+    {
+        return SendSequence(ChipErase);
+    }
+    return SendSequenceFrames(ChipErase) && SendTargetRead(ErasePollAddress) &&
+           ReceiveSequenceReplies(ChipErase, 1);
+}
+
+EEraseWait EraseOnce(bool watchStart)
+{
+    if (!SendChipErase())
+    {
+        return EraseFailed;
+    }
+    return AwaitErased(StreamMode ? StreamPolls : OneSecondPolls, StreamMode, watchStart);
+}
+
+// An erase that never started: the chip ignored its cycles in unlock bypass (a run killed while
+// programming), or the board's frame reader was out of step and every frame still got a reply.
+// Both are mended without a power cycle, and the erase goes out once more.
 bool EraseAndAwait()
 {
     BeginStage("Erase");
-    if (!StreamMode)
+    EEraseWait wait = EraseOnce(true);
+    if (wait == EraseNotStarted)
     {
-        return EraseChip() && AwaitErased(OneSecondPolls, false);
+        bool outOfStep = false;
+        RealignFrameReader(outOfStep);
+        Warn("the chip erase did not start (%s); the chip has been reset and the erase sent again",
+             outOfStep ? "the board's frame reader was out of step, now realigned"
+                       : "the chip was left in unlock-bypass mode");
+        wait = SendSequence(LeaveBypass) && SendSequence(ResetToRead) ? EraseOnce(false)
+                                                                        : EraseFailed;
     }
-    return SendSequenceFrames(ChipErase) && SendTargetRead(ErasePollAddress) &&
-           ReceiveSequenceReplies(ChipErase, 1) && AwaitErased(StreamPolls, true);
+    return wait == EraseDone;
 }
 
 // The bypass cycles wait for their replies one by one, or (--stream) share the blocks' stream.
@@ -195,13 +242,7 @@ bool ProgramInBypass()
 bool ProgramImage()
 {
     BeginStage("Program");
-    // Once the first cycle is out the chip may be in bypass mode, even if no reply came.
-    if (ProgramInBypass())
-    {
-        return true;
-    }
-    LeaveBypassAfterFailure();
-    return false;
+    return ProgramInBypass();
 }
 
 bool VerifyImage()
@@ -219,16 +260,36 @@ bool ReadImage()
     return RunBlocks(ReadBackTransaction);
 }
 
+// Leaves the board ready for the next run after stage failed: its frame reader realigned (not
+// after a stop, which never cuts a frame) and, once the program stage's first cycle is out, the
+// chip out of unlock bypass even if no reply came.
+void RecoverFrom(EStage stage)
+{
+    if (!StopRequested())
+    {
+        RealignAfterFailure();
+    }
+    if (stage == StageProgram)
+    {
+        LeaveBypassAfterFailure();
+    }
+}
+
 } // namespace
 
-bool RunStage(EStage stage)
+bool RunStage(EStage stage, CBoardRun& run)
 {
     switch (stage)
     {
     case StageErase:
         return EraseAndAwait();
     case StageProgram:
-        return ProgramImage();
+    {
+        const int skippedBefore = SkippedBytesTotal;
+        const bool programmed = ProgramImage();
+        run.SkippedBytes += SkippedBytesTotal - skippedBefore;
+        return programmed;
+    }
     case StageVerify:
         return VerifyImage();
     case StageRead:
@@ -257,18 +318,18 @@ bool OpenTargetPort()
     return true;
 }
 
-bool RunStages(const CRunMode& mode, long start)
+bool RunStages(const CRunMode& mode, CBoardRun& run, long start)
 {
-    // A station runs the stages once per board: what the last board skipped is not this one's.
-    SkippedBytes = 0;
     bool succeeded = true;
-    for (int i = 0; i < 3 && mode.Stages[i] != NoStage && succeeded; ++i)
+    int i = 0;
+    for (; i < 3 && mode.Stages[i] != NoStage && succeeded; ++i)
     {
-        succeeded = RunStage(mode.Stages[i]);
+        succeeded = RunStage(mode.Stages[i], run);
     }
     if (!succeeded)
     {
         ShowStageFailed();
+        RecoverFrom(mode.Stages[i - 1]);
     }
     if (mode.ShowsTime)
     {
@@ -277,18 +338,8 @@ bool RunStages(const CRunMode& mode, long start)
     return succeeded;
 }
 
-bool RunDownload()
+bool RunDownload(CBoardRun& run)
 {
     long start = ClockSeconds();
-    return OpenTargetPort() && RunStages(*RunMode, start);
-}
-
-bool VerifyOnly()
-{
-    return RunStages(VerifyRun, ClockSeconds());
-}
-
-bool EraseChip()
-{
-    return SendSequence(ChipErase);
+    return OpenTargetPort() && RunStages(*RunMode, run, start);
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "target/BoardRun.h"
 #include "target/RunPlan.h"
 
 const int BlockSize = 64;
@@ -20,15 +21,14 @@ const CPollSchedule StreamPolls = {100, true};
 // Opens TargetPort and runs the stages of RunMode: erase, program and (with -v) verify the
 // image, verify it only, read the flash into the image buffer, or erase the chip. Returns true
 // when every stage succeeded.
-bool RunDownload();
+bool RunDownload(CBoardRun& run);
 // Opens TargetPort for COM<PortNumber>, or prints "Can't open COMn".
 bool OpenTargetPort();
 // The same without the message: for a port whose device is expected back.
 bool ReopenTargetPort();
-// The stages of mode on the open port, the Error marker after the first that fails, then the
-// time line since start (ClockSeconds) when the mode shows one. True when every stage succeeded.
-bool RunStages(const CRunMode& mode, long start);
+// The stages of mode on the open port for run, the Error marker after the first that fails, then
+// the time line since start (ClockSeconds) when the mode shows one. True when every stage
+// succeeded.
+bool RunStages(const CRunMode& mode, CBoardRun& run, long start);
 // One stage under its label on the open port.
-bool RunStage(EStage stage);
-bool VerifyOnly();
-bool EraseChip();
+bool RunStage(EStage stage, CBoardRun& run);

@@ -10,6 +10,8 @@ const BusCycle EnterBypassCycles[] = {{0x555, 0xAA}, {0x2AA, 0x55}, {0x555, 0x20
 // 0xF0, not 0x00: the reset that leaves unlock bypass.
 const BusCycle LeaveBypassCycles[] = {{0x333, 0x90}, {0x333, 0xF0}};
 
+const BusCycle ResetToReadCycles[] = {{0x555, 0xF0}};
+
 template <int Count> CCommandSequence Sequence(const BusCycle (&cycles)[Count])
 {
     return {cycles, Count};
@@ -20,4 +22,5 @@ template <int Count> CCommandSequence Sequence(const BusCycle (&cycles)[Count])
 const CCommandSequence ChipErase = Sequence(ChipEraseCycles);
 const CCommandSequence EnterBypass = Sequence(EnterBypassCycles);
 const CCommandSequence LeaveBypass = Sequence(LeaveBypassCycles);
+const CCommandSequence ResetToRead = Sequence(ResetToReadCycles);
 const BusCycle BypassProgram = {0x333, 0xA0};

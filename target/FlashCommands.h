@@ -18,6 +18,8 @@ struct CCommandSequence
 extern const CCommandSequence ChipErase;
 extern const CCommandSequence EnterBypass;
 extern const CCommandSequence LeaveBypass;
+// Back to reading the array from any command state but a running erase or unlock bypass.
+extern const CCommandSequence ResetToRead;
 // The cycle that arms one unlock-bypass program, sent before every program frame.
 extern const BusCycle BypassProgram;
 

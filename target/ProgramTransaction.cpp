@@ -10,7 +10,7 @@
 
 #include <cstdio>
 
-int SkippedBytes = 0;
+int SkippedBytesTotal = 0;
 
 namespace
 {
@@ -62,7 +62,7 @@ bool SendProgramFrames(int address, const unsigned char* data, int length)
     {
         TargetPort.Write(BlockFrames, pairs * 2 * TargetFrameLength);
     }
-    SkippedBytes += length - pairs;
+    SkippedBytesTotal += length - pairs;
     return true;
 }
 

@@ -15,6 +15,8 @@ void ShowErasePoll();
 // Takes back the poll marks (one more place than marks) and, when the chip reads erased,
 // writes " Ok" at the end of the field.
 void ShowEraseEnd(int marks, bool erased);
+// Takes back exactly marks poll marks: the polls start again.
+void ShowErasePollsTakenBack(int marks);
 void ShowElapsed(long seconds);
 void ShowPortFailure(int portNumber);
 // A transaction's own message ("Program Error\n", "Read More \n", ...), printed as it is.

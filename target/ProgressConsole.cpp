@@ -39,6 +39,14 @@ void ShowEraseEnd(int marks, bool erased)
     }
 }
 
+void ShowErasePollsTakenBack(int marks)
+{
+    for (int mark = 0; mark < marks; ++mark)
+    {
+        printf("\b \b");
+    }
+}
+
 void ShowElapsed(long seconds)
 {
     int elapsed = static_cast<int>(seconds);

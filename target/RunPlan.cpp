@@ -9,9 +9,9 @@ int ReadSize = MaxReadSize;
 namespace
 {
 
-const char* const Upgraded = "\nFirmware upgraded, press any key to continue";
-const char* const Saved = "\nFlash saved, press any key to continue";
-const char* const Erased = "\nChip erased, press any key to continue";
+const char* const Upgraded = "\nFirmware upgraded";
+const char* const Saved = "\nFlash saved";
+const char* const Erased = "\nChip erased";
 
 } // namespace
 

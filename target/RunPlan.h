@@ -29,7 +29,7 @@ enum EStage
 struct CRunMode
 {
     const char* Name;    // as the run record names it
-    const char* Verdict; // the last line of a run that succeeded
+    const char* Verdict; // the last line of a run that succeeded, before any key prompt
     EStage Stages[3];
     bool ShowsTime; // the time line follows the stages
     bool LoadsImage;

@@ -37,6 +37,7 @@ bool Probe()
             return false;
         }
         QuietRepeats(false);
+        RealignBoard();
     }
     if (ProbeTarget(ProbeAddress, ProbeWaitMs))
     {
@@ -60,7 +61,9 @@ bool AwaitLine(const CLineWait& wait, void (*show)(ELineState))
     {
         const long long now = ClockMilliseconds();
         const bool answered = Probe();
-        show(answered ? wait.Answered : wait.Silent);
+        show(answered                ? wait.Answered
+             : !TargetPort.IsOpen() ? LineNoPort
+                                    : wait.Silent);
         since = answered != wait.Answering ? -1 : since < 0 ? now : since;
         if (since >= 0 && (now - since >= wait.HoldMs || !TargetPort.IsOpen()))
         {
@@ -81,6 +84,15 @@ bool AwaitLine(const CLineWait& wait, void (*show)(ELineState))
 }
 
 } // namespace
+
+void RealignBoard()
+{
+    bool outOfStep = false;
+    if (RealignFrameReader(outOfStep) && outOfStep)
+    {
+        Warn("the board's frame reader was out of step; it has been realigned");
+    }
+}
 
 bool AwaitNewBoard(void (*show)(ELineState))
 {

@@ -7,7 +7,8 @@
 // What the line shows while the station waits.
 enum ELineState
 {
-    LineEmpty,    // nothing answers, or the port's device has gone
+    LineEmpty,    // nothing answers
+    LineNoPort,   // the port's device has gone (an adapter unplugged)
     LineSettling, // a board answers, not yet for long enough
     LineOccupied, // the board flashed last is still there
 };
@@ -27,3 +28,6 @@ bool AwaitNewBoard(void (*show)(ELineState));
 // Waits until the board on the line has gone: GoneMs of probes without an answer, or the port's
 // device has gone. False when a stop is requested first.
 bool AwaitBoardGone(void (*show)(ELineState));
+// A board may come with its frame reader out of step (its adapter pulled mid-frame while it
+// stayed powered), which the probes cannot see: realigned before each board's download.
+void RealignBoard();

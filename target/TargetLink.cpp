@@ -24,6 +24,11 @@ const int DrainLimitMs = 500;
 // packet waits for its latency timer (16 ms by default).
 const int QuietLineMs = 20;
 const int LeaveBypassGraceMs = 100;
+// A completed frame's reply is back within this, also behind a USB adapter's latency timer: a
+// byte sent before it comes would shift the reader again.
+const int RealignWaitMs = 50;
+// Four bytes complete any cut frame, five more a whole read frame should the first be unknown.
+const int MaxRealignBytes = 10;
 
 void SendFrame(TargetCommand command, int address, unsigned char data)
 {
@@ -132,6 +137,18 @@ void AwaitReplies(int count, int graceMs)
     }
 }
 
+// The cycles of a sequence in one write, whatever a stop request says.
+void PutSequenceFrames(const CCommandSequence& sequence)
+{
+    unsigned char* frame = BlockFrames;
+    for (int i = 0; i < sequence.Count; ++i)
+    {
+        frame = PutFrame(frame, CommandWriteCycle, sequence.Cycles[i].Address,
+                         sequence.Cycles[i].Value);
+    }
+    TargetPort.Write(BlockFrames, static_cast<int>(frame - BlockFrames));
+}
+
 } // namespace
 
 bool MayStartFrame()
@@ -230,22 +247,8 @@ bool ProbeTarget(int address, int waitMs)
 
 bool WriteTargetCycle(int address, unsigned char value)
 {
-    if (!MayStartFrame())
-    {
-        return false;
-    }
-    SendFrame(CommandWriteCycle, address, value);
-    unsigned char acknowledgement = 0;
-    if (TargetPort.Read(&acknowledgement, 1) != 1)
-    {
-        DiagnoseMissingReply("write cycle", address, 0, 1);
-        return false;
-    }
-    if (acknowledgement == 0xFF)
-    {
-        WarnOfSurplus("Write More \n");
-    }
-    return true;
+    const BusCycle cycle = {address, value};
+    return SendSequence({&cycle, 1});
 }
 
 bool VerifyBlock(int address, const unsigned char* expected, int length)
@@ -257,11 +260,16 @@ bool VerifyBlock(int address, const unsigned char* expected, int length)
 const CBlockTransaction VerifyTransaction = {SendReadFrames, ReceiveVerifyReplies, ReadReplyBytes};
 const CBlockTransaction ReadBackTransaction = {SendReadFrames, ReceiveIntoImage, ReadReplyBytes};
 
-bool SendSequence(const CCommandSequence& sequence)
+bool SendSequence(const CCommandSequence& sequence, int lookAhead)
 {
+    if (lookAhead > 0)
+    {
+        return SendSequenceFrames(sequence) && ReceiveSequenceReplies(sequence, 0);
+    }
     for (int i = 0; i < sequence.Count; ++i)
     {
-        if (!WriteTargetCycle(sequence.Cycles[i].Address, sequence.Cycles[i].Value))
+        const CCommandSequence one = {sequence.Cycles + i, 1};
+        if (!SendSequenceFrames(one) || !ReceiveSequenceReplies(one, 0))
         {
             return false;
         }
@@ -275,13 +283,7 @@ bool SendSequenceFrames(const CCommandSequence& sequence)
     {
         return false;
     }
-    unsigned char* frame = BlockFrames;
-    for (int i = 0; i < sequence.Count; ++i)
-    {
-        frame = PutFrame(frame, CommandWriteCycle, sequence.Cycles[i].Address,
-                         sequence.Cycles[i].Value);
-    }
-    TargetPort.Write(BlockFrames, sequence.Count * TargetFrameLength);
+    PutSequenceFrames(sequence);
     return true;
 }
 
@@ -315,9 +317,36 @@ void LeaveBypassAfterFailure()
     // pass for the answers to the leave cycles.
     AwaitQuietLine(LeaveBypassGraceMs);
     TargetPort.PurgeInput();
-    for (int i = 0; i < LeaveBypass.Count; ++i)
-    {
-        SendFrame(CommandWriteCycle, LeaveBypass.Cycles[i].Address, LeaveBypass.Cycles[i].Value);
-    }
+    PutSequenceFrames(LeaveBypass);
     AwaitReplies(LeaveBypass.Count, LeaveBypassGraceMs);
+}
+
+bool RealignFrameReader(bool& outOfStep)
+{
+    AwaitQuietLine(LeaveBypassGraceMs);
+    TargetPort.PurgeInput();
+    const unsigned char zero = 0x00;
+    for (int sent = 1; sent <= MaxRealignBytes; ++sent)
+    {
+        TargetPort.Write(&zero, 1);
+        unsigned char reply = 0;
+        if (TargetPort.ReadWithin(&reply, 1, RealignWaitMs) == 1)
+        {
+            // A program frame brings more than one byte: none may pass for the next reply.
+            AwaitQuietLine(LeaveBypassGraceMs);
+            TargetPort.PurgeInput();
+            outOfStep = sent != TargetFrameLength;
+            return true;
+        }
+    }
+    return false;
+}
+
+void RealignAfterFailure()
+{
+    bool outOfStep = false;
+    if (RealignFrameReader(outOfStep) && outOfStep)
+    {
+        Diagnose("the board's frame reader was out of step; it has been realigned");
+    }
 }

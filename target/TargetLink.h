@@ -46,18 +46,20 @@ struct CBlockTransaction
 
 // Programs a block in unlock-bypass mode; with --skip-blank its bytes of 0xFF are not sent.
 extern const CBlockTransaction ProgramTransaction;
-// The bytes of 0xFF the program stage left out since SkippedBytes was last set to 0.
-extern int SkippedBytes;
+// The bytes of 0xFF the program transaction has left out since the process started.
+extern int SkippedBytesTotal;
 extern const CBlockTransaction VerifyTransaction;
 // Reads the flash into the image buffer at the block's own address (data is not used).
 extern const CBlockTransaction ReadBackTransaction;
 
-// Sends the write cycles of a command sequence in order; false at the first that is not
-// acknowledged, the rest not sent.
-bool SendSequence(const CCommandSequence& sequence);
-// The same in two halves (--stream): all cycles in one write, then their acknowledgements
-// checked together, bytesInFlight reply bytes of later frames perhaps queued behind them. A
-// cycle without acknowledgement fails it as above, but the cycles after it have gone out.
+// Sends the write cycles of a command sequence. With a look-ahead of 0 each cycle waits for its
+// acknowledgement, and the cycles after one that gets none are not sent; with 1 (--stream) all
+// go out in one write and their acknowledgements are checked together.
+bool SendSequence(const CCommandSequence& sequence, int lookAhead = 0);
+// The halves of a sequence sent with look-ahead, so that it can share a write with other frames:
+// all cycles in one write, then their acknowledgements checked, bytesInFlight reply bytes of
+// later frames perhaps queued behind them. A cycle without acknowledgement fails it as above,
+// but the cycles after it have gone out.
 const int MaxSequenceCycles = 8;
 bool SendSequenceFrames(const CCommandSequence& sequence);
 bool ReceiveSequenceReplies(const CCommandSequence& sequence, int bytesInFlight);
@@ -65,3 +67,12 @@ bool ReceiveSequenceReplies(const CCommandSequence& sequence, int bytesInFlight)
 // next run's chip erase until power-cycled: the leave cycles go out whatever a stop request
 // says. Best effort, so that a failing run does not get slower: the replies get a short grace.
 void LeaveBypassAfterFailure();
+
+// The board reads frames of five bytes: a frame cut short (an adapter pulled mid-frame) leaves
+// the bytes it got in the board's reader, and every later frame is read shifted. Single 0x00
+// bytes, one at a time, complete whatever it holds; the first reply means it has just completed
+// a frame. False when no reply came; outOfStep when it took other than one whole frame's bytes.
+bool RealignFrameReader(bool& outOfStep);
+// After a failure, any of which may come from replies out of step (a wrong read-back byte too):
+// realigns the frame reader, and says so when it was out of step, the likely cause.
+void RealignAfterFailure();

@@ -186,7 +186,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     VerifyMode = mode;
     RunMode = &DownloadMode(mode);
     ResetFuzzPort(replies.data(), replies.size(), opens);
-    bool result = RunDownload();
+    CBoardRun run;
+    bool result = RunDownload(run);
 
     CModel model(replies.data(), replies.size());
     bool expected = model.Run(mode, opens);

@@ -110,6 +110,13 @@ CBytes Reads(int count)
     return bytes;
 }
 
+// The single zero bytes that realign the board's frame reader: five complete a read frame on a
+// board in step, ten go unanswered on one that has stopped answering.
+CBytes Zeros(int count)
+{
+    return CBytes(static_cast<size_t>(count), 0x00);
+}
+
 CBytes FirstFrames(CBytes bytes, int frames)
 {
     bytes.resize(static_cast<size_t>(frames) * 5);
@@ -239,39 +246,41 @@ const CRunCase Cases[] = {
      Erase(16),
      ErasePolls(3, 3, true) + Time(1),
      ""},
-    {"EraseNeverEnds", &ProgramRun, false, NoEraseAnd({"--erase-never"}), false, false, Erase(35),
+    {"EraseNeverEnds", &ProgramRun, false, NoEraseAnd({"--erase-never"}), false, false,
+     Erase(35) + Zeros(5),
      ErasePolls(35, 36, false) + Error + Time(35), "the chip erase did not finish after 35 polls"},
     {"EraseNeverEndsStream", &EraseRun, true, NoEraseAnd({"--erase-never"}), false, false,
-     Erase(341), ErasePolls(35, 36, false) + Error + Time(35),
+     Erase(341) + Zeros(5), ErasePolls(35, 36, false) + Error + Time(35),
      "the chip erase did not finish after 35 polls"},
     {"NoReplyToAnEraseCycle", &ProgramRun, false, NoEraseAnd({"--stop-after", "2"}), false, false,
-     FirstFrames(Erase(0), 3), Label("Erase") + Error + Time(1),
+     FirstFrames(Erase(0), 3) + Zeros(10), Label("Erase") + Error + Time(1),
      "no reply to the write cycle at 0x000555"},
     {"NoReplyToThePoll", &ProgramRun, false, NoEraseAnd({"--stop-after", "6"}), false, false,
-     Erase(1), Label("Erase") + "+" + Error + Time(1), "no reply to the read at 0x000000"},
+     Erase(1) + Zeros(10), Label("Erase") + "+" + Error + Time(1),
+     "no reply to the read at 0x000000"},
     // Block 2 stops after its first pair: the leave cycles follow at once, unacknowledged.
     {"NoReplyInTheProgramStage", &ProgramVerifyRun, false,
      NoEraseAnd({"--stop-after", std::to_string(7 + 3 + 2 * 129)}), false, false,
-     Erase(1) + Program(192) + LeaveBypass(),
+     Erase(1) + Program(192) + Zeros(10) + LeaveBypass(),
      Erased + StageUpTo("Program", Length, 3) + Error + Time(1),
      "no reply to the program at 0x000081"},
     // The short reply puts the next pair's first byte where the read-back belongs.
     {"ShortReplyInTheProgramStage", &ProgramRun, false, NoEraseAnd({"--short-program", "70"}),
-     false, false, Erase(1) + Program(128) + LeaveBypass(),
+     false, false, Erase(1) + Program(128) + Zeros(5) + LeaveBypass(),
      Erased + StageUpTo("Program", Length, 2) + "Program Error\n" + Error + Time(0),
      "program error at 0x000045: third reply byte 0x00, expected 0x04; the replies are out of "
      "step, 1 byte short"},
     {"SurplusInTheProgramStage", &ProgramRun, false, NoEraseAnd({"--surplus", "100:1"}), false,
-     false, Erase(1) + Program(64) + LeaveBypass(),
+     false, Erase(1) + Program(64) + Zeros(5) + LeaveBypass(),
      Erased + StageUpTo("Program", Length, 1) + "Program Error\n" + Error + Time(0),
      "program error at 0x00002D: third reply byte 0x00, expected 0x8C; the replies are out of "
      "step, 1 surplus byte"},
     {"ProgramError", &ProgramRun, true, NoEraseAnd({"--bad-cell", "0x45"}), false, false,
-     Erase(1) + Program(192) + LeaveBypass(),
+     Erase(1) + Program(192) + Zeros(5) + LeaveBypass(),
      Erased + StageUpTo("Program", Length, 2) + "Program Error\n" + Error + Time(0),
      "program error at 0x000045: third reply byte 0x05, expected 0x04"},
     {"VerifyMismatch", &ProgramVerifyRun, false, NoEraseAnd({"--bad-read", "0x81"}), false, false,
-     Erase(1) + Program(Sent) + LeaveBypass() + Reads(192),
+     Erase(1) + Program(Sent) + LeaveBypass() + Reads(192) + Zeros(5),
      Erased + Stage("Program", Length) + StageUpTo("Verify", Length, 3) + Error + Time(0),
      "verify mismatch at 0x000081"},
     {"VerifyOnlyMismatchStream",
@@ -280,7 +289,7 @@ const CRunCase Cases[] = {
      {"--bad-read", "0x81"},
      true,
      false,
-     Reads(Sent),
+     Reads(Sent) + Zeros(5),
      StageUpTo("Verify", Length, 3) + Error,
      "verify mismatch at 0x000081"},
     {"SurplusAfterTheLastVerifyFrame", &ProgramVerifyRun, false,
@@ -296,22 +305,25 @@ const CRunCase Cases[] = {
     // out. The first poll goes with the erase cycles, the enter-bypass cycles ahead of the
     // first block, the leave cycles right behind the last one.
     {"NoReplyToAnEraseCycleStream", &ProgramRun, true, NoEraseAnd({"--stop-after", "2"}), false,
-     false, Erase(1), Label("Erase") + Error + Time(1), "no reply to the write cycle at 0x000555"},
+     false, Erase(1) + Zeros(10), Label("Erase") + Error + Time(1),
+     "no reply to the write cycle at 0x000555"},
     {"NoReplyToThePollStream", &ProgramRun, true, NoEraseAnd({"--stop-after", "6"}), false, false,
-     Erase(1), Label("Erase") + "+" + Error + Time(1), "no reply to the read at 0x000000"},
+     Erase(1) + Zeros(10), Label("Erase") + "+" + Error + Time(1),
+     "no reply to the read at 0x000000"},
     {"NoReplyToABypassCycleStream", &ProgramRun, true, NoEraseAnd({"--stop-after", "8"}), false,
-     false, Erase(1) + Program(64) + LeaveBypass(), Erased + Label("Program") + Error + Time(1),
+     false, Erase(1) + Program(64) + Zeros(10) + LeaveBypass(),
+     Erased + Label("Program") + Error + Time(1),
      "no reply to the write cycle at 0x0002AA"},
     {"NoReplyToALeaveCycleStream", &ProgramRun, true,
      NoEraseAnd({"--stop-after", std::to_string(7 + 3 + 2 * Sent + 1)}), false, false,
-     Erase(1) + Program(Sent) + LeaveBypass() + LeaveBypass(),
+     Erase(1) + Program(Sent) + LeaveBypass() + Zeros(10) + LeaveBypass(),
      Erased + Stage("Program", Length) + Error + Time(1),
      "no reply to the write cycle at 0x000333"},
     // Acknowledgements of 0xFF look for surplus: the replies in flight behind them are none.
     // The leave cycles went out right behind the last block: after its failure they go again,
     // once the line is quiet.
     {"ProgramErrorInTheLastBlockStream", &ProgramRun, true, NoEraseAnd({"--bad-cell", "0xC5"}),
-     false, false, Erase(1) + Program(Sent) + LeaveBypass() + LeaveBypass(),
+     false, false, Erase(1) + Program(Sent) + LeaveBypass() + Zeros(5) + LeaveBypass(),
      Erased + StageUpTo("Program", Length, 4) + "Program Error\n" + Error + Time(0),
      "program error at 0x0000C5: third reply byte 0x85, expected 0x84"},
     {"FFAcknowledgementsStream", &ProgramVerifyRun, true, NoEraseAnd({"--ack", "0xFF"}), false,
@@ -334,11 +346,11 @@ const CRunCase Cases[] = {
      true},
     // Bytes after a skipped run are named by their own address.
     {"ProgramErrorAfterABlankRunStream", &ProgramRun, true, NoEraseAnd({"--bad-cell", "0x14"}),
-     false, false, Erase(1) + Program(128, true) + LeaveBypass(),
+     false, false, Erase(1) + Program(128, true) + Zeros(5) + LeaveBypass(),
      Erased + StageUpTo("Program", Length, 1) + "Program Error\n" + Error + Time(0),
      "program error at 0x000014: third reply byte 0xEE, expected 0xEF", true},
     {"ShortReplyAfterABlankRun", &ProgramRun, false, NoEraseAnd({"--short-program", "12"}), false,
-     false, Erase(1) + Program(64, true) + LeaveBypass(),
+     false, Erase(1) + Program(64, true) + Zeros(5) + LeaveBypass(),
      Erased + StageUpTo("Program", Length, 1) + "Program Error\n" + Error + Time(0),
      "program error at 0x000015: third reply byte 0x00, expected 0x14; the replies are out of "
      "step, 1 byte short",
@@ -346,7 +358,7 @@ const CRunCase Cases[] = {
     // A cell that reads wrong where nothing was programmed: verify still finds it.
     {"VerifyMismatchInABlankBlockStream", &ProgramVerifyRun, true,
      NoEraseAnd({"--bad-cell", "0x50"}), false, false,
-     Erase(1) + Program(Sent, true) + LeaveBypass() + Reads(192),
+     Erase(1) + Program(Sent, true) + LeaveBypass() + Reads(192) + Zeros(5),
      Erased + Stage("Program", Length) + StageUpTo("Verify", Length, 2) + Error + Time(0),
      "verify mismatch at 0x000050: expected 0xFF, read 0xFE", true},
 };
@@ -370,10 +382,11 @@ TEST_P(DownloadRun, SendsTheFramesAndShowsTheConsole)
     StreamMode = row.Stream;
     SkipBlank = row.SkipBlank;
     RunMode = row.Mode;
-    NoteReason("");
+    CBoardRun run;
+    KeepNotesIn(&run.Notes);
 
     ::testing::internal::CaptureStdout();
-    const bool succeeded = RunDownload();
+    const bool succeeded = RunDownload(run);
     const std::string console = ::testing::internal::GetCapturedStdout();
 
     EXPECT_EQ(succeeded, row.Succeeds);
@@ -411,7 +424,8 @@ TEST(DownloadAddresses, ReachPastSixtyFourKiB)
     StreamMode = true;
     RunMode = &ReadRun;
     ::testing::internal::CaptureStdout();
-    EXPECT_TRUE(RunDownload());
+    CBoardRun run;
+    EXPECT_TRUE(RunDownload(run));
     ::testing::internal::GetCapturedStdout();
     EXPECT_EQ(BytesSent(), Reads(size));
     EXPECT_EQ(CBytes(ImageBuffer, ImageBuffer + size), flash);
@@ -425,7 +439,8 @@ TEST(DownloadPort, ThatWillNotOpenIsToldAndEndsTheRun)
     PortNumber = 7;
     RunMode = &ProgramVerifyRun;
     ::testing::internal::CaptureStdout();
-    EXPECT_FALSE(RunDownload());
+    CBoardRun run;
+    EXPECT_FALSE(RunDownload(run));
     EXPECT_EQ(::testing::internal::GetCapturedStdout(), "Can't open COM7\n");
     EXPECT_TRUE(BytesSent().empty());
 }

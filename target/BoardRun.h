@@ -1,0 +1,21 @@
+#pragma once
+
+#include "base/Diagnostic.h"
+
+// Everything that belongs to one board's run, made fresh for each run (each board of a station):
+// the stages fill it in, the console, the record and the station's status line read it. The run
+// settings of the whole process stay in target/RunPlan.h.
+struct CBoardRun
+{
+    // Where the run stopped and why; diagnostics note here while the run is on (KeepNotesIn).
+    CRunNotes Notes;
+    // A station's count of the board, from 1; 0 for a single run.
+    int Board = 0;
+    // When the run started: wall clock and monotonic milliseconds.
+    long long StartWallMs = 0;
+    long long StartMs = 0;
+    // --skip-blank: the bytes of 0xFF the program stage left out.
+    int SkippedBytes = 0;
+    // The record could not be written: a station must not go on without records.
+    bool RecordLost = false;
+};

@@ -8,9 +8,11 @@
 #include "base/Stop.h"
 #include "image/Crc32.h"
 #include "image/Image.h"
+#include "image/Sha256.h"
 #include "serial/ComPort.h"
 #include "target/RunPlan.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdarg>
 #include <cstdint>
@@ -24,6 +26,7 @@ const char* ImagePath = nullptr;
 bool ImageBytesKnown = false;
 int RecordedLength = 0;
 uint32_t RecordedCrc = 0;
+char RecordedSha256[2 * Sha256DigestLength + 1] = "";
 
 enum ERecordState
 {
@@ -164,6 +167,11 @@ void FormatLine(const CBoardRun& run, bool ok, long long elapsedMs)
     {
         Add(",\"image_length\":null,\"image_crc32\":null");
     }
+    if (RunMode->LoadsImage)
+    {
+        Add(",\"image_sha256\":");
+        AddString(ImageBytesKnown ? RecordedSha256 : nullptr);
+    }
     Add(",\"mode\":\"%s\",\"result\":\"%s\",\"failed_stage\":", RunMode->Name, ok ? "OK" : "NG");
     AddString(ok ? nullptr : CurrentStage());
     Add(",\"reason\":");
@@ -203,6 +211,20 @@ void RecordImageBytes()
     ImageBytesKnown = true;
     RecordedLength = ImageLength;
     RecordedCrc = Crc32(ImageBuffer, static_cast<size_t>(ImageLength));
+    // Of the file's bytes, scrambled as they were read, so that sha256sum gives the same.
+    CSha256 hash;
+    StartSha256(hash);
+    for (int offset = 0; offset < ImageLength; offset += ImageKeyLength)
+    {
+        unsigned char chunk[ImageKeyLength];
+        const size_t length = static_cast<size_t>(std::min(ImageKeyLength, ImageLength - offset));
+        memcpy(chunk, ImageBuffer + offset, length);
+        ApplyImageKey(chunk, length);
+        AddToSha256(hash, chunk, length);
+    }
+    unsigned char digest[Sha256DigestLength];
+    FinishSha256(hash, digest);
+    Sha256Hex(digest, RecordedSha256);
 }
 
 bool OpenRunRecord()

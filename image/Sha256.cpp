@@ -122,13 +122,9 @@ void FinishSha256(CSha256& hash, unsigned char digest[Sha256DigestLength])
     }
 }
 
-void Sha256Text(const unsigned char* data, size_t length, char text[2 * Sha256DigestLength + 1])
+void Sha256Hex(const unsigned char digest[Sha256DigestLength],
+               char text[2 * Sha256DigestLength + 1])
 {
-    CSha256 hash;
-    unsigned char digest[Sha256DigestLength];
-    StartSha256(hash);
-    AddToSha256(hash, data, length);
-    FinishSha256(hash, digest);
     for (size_t i = 0; i < Sha256DigestLength; ++i)
     {
         snprintf(text + 2 * i, 3, "%02x", digest[i]);

@@ -23,5 +23,6 @@ struct CSha256
 void StartSha256(CSha256& hash);
 void AddToSha256(CSha256& hash, const unsigned char* data, size_t length);
 void FinishSha256(CSha256& hash, unsigned char digest[Sha256DigestLength]);
-// The digest as 64 lower-case hexadecimal digits and a terminating zero.
-void Sha256Text(const unsigned char* data, size_t length, char text[2 * Sha256DigestLength + 1]);
+// The digest as sha256sum writes it: 64 lower-case hexadecimal digits, then a terminating zero.
+void Sha256Hex(const unsigned char digest[Sha256DigestLength],
+               char text[2 * Sha256DigestLength + 1]);

@@ -142,7 +142,8 @@ TEST(Station, TwoBoardsThenCtrlCWhileWaiting)
     const std::regex record("\\{\"start\":\"[^\"]+\",\"version\":\"[^\"]+\",\"port\":7,"
                             "\"device\":\"[^\"]+\",\"board\":([12]),\"image\":\"[^\"]+\","
                             "\"image_length\":1000,\"image_crc32\":\"[0-9a-f]{8}\","
-                            "\"mode\":\"program-verify\",\"result\":\"OK\",\"failed_stage\":null,"
+                            "\"image_sha256\":\"[0-9a-f]{64}\",\"mode\":\"program-verify\","
+                            "\"result\":\"OK\",\"failed_stage\":null,"
                             "\"reason\":null,\"elapsed_seconds\":[0-9]+\\.[0-9]{3}\\}\n");
     std::vector<std::string> boards;
     for (std::sregex_iterator it(log.begin(), log.end(), record), end; it != end; ++it)

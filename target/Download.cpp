@@ -35,6 +35,7 @@ const CCyclesAround NoCycles = {nullptr, nullptr};
 
 struct CBlockStream
 {
+    const unsigned char* Image;
     const CBlockTransaction& Transaction;
     const CCyclesAround& Around;
     int Sent; // the blocks below this offset have gone out
@@ -57,7 +58,7 @@ bool SendUpTo(CBlockStream& stream, int offset)
 {
     for (; stream.Sent <= offset && stream.Sent < ImageLength; stream.Sent += BlockSize)
     {
-        if (!stream.Transaction.Send(stream.Sent, ImageBuffer + stream.Sent, BlockSize))
+        if (!stream.Transaction.Send(stream.Sent, stream.Image + stream.Sent, BlockSize))
         {
             return false;
         }
@@ -76,19 +77,20 @@ int RepliesBehind(const CBlockStream& stream, int offset)
     int bytes = stream.AfterSent && stream.Around.After != nullptr ? stream.Around.After->Count : 0;
     for (int later = offset + BlockSize; later < stream.Sent; later += BlockSize)
     {
-        bytes += stream.Transaction.ReplyBytes(ImageBuffer + later, BlockSize);
+        bytes += stream.Transaction.ReplyBytes(stream.Image + later, BlockSize);
     }
     return bytes;
 }
 
-// The one block loop: each block's transaction over the image, the figure drawn before it.
-// With a look-ahead of 1 the frames of the next block go out while the replies of the current
-// one are checked, so that the line never idles; a failure then leaves at most one block sent
-// beyond it.
-bool RunBlocks(const CBlockTransaction& transaction, int lookAhead, const CCyclesAround& around)
+// The one block loop: each block's transaction over image (ImageLength bytes), the figure drawn
+// before it. With a look-ahead of 1 the frames of the next block go out while the replies of the
+// current one are checked, so that the line never idles; a failure then leaves at most one block
+// sent beyond it.
+bool RunBlocks(const unsigned char* image, const CBlockTransaction& transaction, int lookAhead,
+               const CCyclesAround& around)
 {
     const int ahead = lookAhead * BlockSize;
-    CBlockStream stream = {transaction, around, 0, false};
+    CBlockStream stream = {image, transaction, around, 0, false};
     if (!SendCycles(around.Before) || !SendUpTo(stream, ahead - BlockSize) ||
         !ReceiveCycles(around.Before, RepliesBehind(stream, -BlockSize)))
     {
@@ -98,8 +100,7 @@ bool RunBlocks(const CBlockTransaction& transaction, int lookAhead, const CCycle
     {
         ShowBlock(offset, ImageLength);
         if (!SendUpTo(stream, offset + ahead) ||
-            !transaction.Receive(offset, ImageBuffer + offset, BlockSize,
-                                 RepliesBehind(stream, offset)))
+            !transaction.Receive(offset, image + offset, BlockSize, RepliesBehind(stream, offset)))
         {
             return false;
         }
@@ -108,9 +109,9 @@ bool RunBlocks(const CBlockTransaction& transaction, int lookAhead, const CCycle
     return ReceiveCycles(around.After, 0);
 }
 
-bool RunBlocks(const CBlockTransaction& transaction)
+bool RunBlocks(const unsigned char* image, const CBlockTransaction& transaction)
 {
-    return RunBlocks(transaction, StreamMode ? 1 : 0, NoCycles);
+    return RunBlocks(image, transaction, StreamMode ? 1 : 0, NoCycles);
 }
 
 void PauseUntil(long long start, long long dueMs)
@@ -221,34 +222,34 @@ bool EraseAndAwait()
         Warn("the chip erase did not start (%s); the chip has been reset and the erase sent again",
              outOfStep ? "the board's frame reader was out of step, now realigned"
                        : "the chip was left in unlock-bypass mode");
-        wait = SendSequence(LeaveBypass) && SendSequence(ResetToRead) ? EraseOnce(false)
-                                                                        : EraseFailed;
+        wait =
+            SendSequence(LeaveBypass) && SendSequence(ResetToRead) ? EraseOnce(false) : EraseFailed;
     }
     return wait == EraseDone;
 }
 
 // The bypass cycles wait for their replies one by one, or (--stream) share the blocks' stream.
-bool ProgramInBypass()
+bool ProgramInBypass(const unsigned char* image)
 {
     if (StreamMode)
     {
         const CCyclesAround bypass = {&EnterBypass, &LeaveBypass};
-        return RunBlocks(ProgramTransaction, 1, bypass);
+        return RunBlocks(image, ProgramTransaction, 1, bypass);
     }
-    return SendSequence(EnterBypass) && RunBlocks(ProgramTransaction, 0, NoCycles) &&
+    return SendSequence(EnterBypass) && RunBlocks(image, ProgramTransaction, 0, NoCycles) &&
            SendSequence(LeaveBypass);
 }
 
-bool ProgramImage()
+bool ProgramImage(const unsigned char* image)
 {
     BeginStage("Program");
-    return ProgramInBypass();
+    return ProgramInBypass(image);
 }
 
-bool VerifyImage()
+bool VerifyImage(const unsigned char* image)
 {
     BeginStage("Verify");
-    return RunBlocks(VerifyTransaction);
+    return RunBlocks(image, VerifyTransaction);
 }
 
 // The image buffer holds the flash from address 0, erased bytes past what is read.
@@ -257,7 +258,7 @@ bool ReadImage()
     memset(ImageBuffer, ErasedByte, sizeof ImageBuffer);
     ImageLength = ReadSize;
     BeginStage("Read");
-    return RunBlocks(ReadBackTransaction);
+    return RunBlocks(ImageBuffer, ReadBackTransaction);
 }
 
 // Leaves the board ready for the next run after stage failed: its frame reader realigned (not
@@ -286,12 +287,12 @@ bool RunStage(EStage stage, CBoardRun& run)
     case StageProgram:
     {
         const int skippedBefore = SkippedBytesTotal;
-        const bool programmed = ProgramImage();
+        const bool programmed = ProgramImage(run.Image);
         run.SkippedBytes += SkippedBytesTotal - skippedBefore;
         return programmed;
     }
     case StageVerify:
-        return VerifyImage();
+        return VerifyImage(run.Image);
     case StageRead:
         return ReadImage();
     case NoStage:
@@ -320,6 +321,10 @@ bool OpenTargetPort()
 
 bool RunStages(const CRunMode& mode, CBoardRun& run, long start)
 {
+    if (run.HasSerial)
+    {
+        ShowSerialNumber(run.Serial);
+    }
     bool succeeded = true;
     int i = 0;
     for (; i < 3 && mode.Stages[i] != NoStage && succeeded; ++i)

@@ -26,9 +26,9 @@ bool RunDownload(CBoardRun& run);
 bool OpenTargetPort();
 // The same without the message: for a port whose device is expected back.
 bool ReopenTargetPort();
-// The stages of mode on the open port for run, the Error marker after the first that fails, then
-// the time line since start (ClockSeconds) when the mode shows one. True when every stage
-// succeeded.
+// The stages of mode on the open port for run (after its serial number's line, when it has one),
+// the Error marker after the first that fails, then the time line since start (ClockSeconds)
+// when the mode shows one. True when every stage succeeded.
 bool RunStages(const CRunMode& mode, CBoardRun& run, long start);
 // One stage under its label on the open port.
 bool RunStage(EStage stage, CBoardRun& run);

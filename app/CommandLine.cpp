@@ -1,10 +1,12 @@
 #include "app/CommandLine.h"
 
+#include "app/OptionValues.h"
 #include "app/Questions.h"
+#include "app/SerialNumber.h"
 #include "app/Settings.h"
 #include "base/Diagnostic.h"
 
-#include <cctype>
+#include <algorithm>
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
@@ -20,13 +22,9 @@ namespace
 // Room for any path in a message about it.
 char WalkError[16384];
 
-bool Refuse(CArguments& walk, const char* format, ...)
-#if defined(__GNUC__)
-    __attribute__((format(printf, 2, 3)))
-#endif
-    ;
+} // namespace
 
-bool Refuse(CArguments& walk, const char* format, ...)
+bool RefuseArgument(CArguments& walk, const char* format, ...)
 {
     va_list arguments;
     va_start(arguments, format);
@@ -36,22 +34,8 @@ bool Refuse(CArguments& walk, const char* format, ...)
     return false;
 }
 
-// Plain decimal digits only: a size is never guessed from a typo.
-bool ParseReadSize(const char* text, int& size)
+namespace
 {
-    long value = 0;
-    const char* p = text;
-    for (; isdigit(static_cast<unsigned char>(*p)) && value <= MaxReadSize; ++p)
-    {
-        value = value * 10 + (*p - '0');
-    }
-    if (p == text || *p != '\0' || value < 1 || value > MaxReadSize)
-    {
-        return false;
-    }
-    size = static_cast<int>(value);
-    return true;
-}
 
 struct COption
 {
@@ -70,7 +54,7 @@ bool TakePath(CArguments& walk, const char* name, const char* value, const char*
 {
     if (value == nullptr || value[0] == '\0')
     {
-        return Refuse(walk, "%s needs a file name", name);
+        return RefuseArgument(walk, "%s needs a file name", name);
     }
     path = value;
     return true;
@@ -96,7 +80,7 @@ bool ApplyPort(CArguments& walk, const char*, const char* value)
     if (value == nullptr || !ParsePortNumber(value, PortNumber))
     {
         walk.ErrorOnConsole = true;
-        return Refuse(walk, "invalid port number");
+        return RefuseArgument(walk, "invalid port number");
     }
     return true;
 }
@@ -122,8 +106,8 @@ bool ApplySize(CArguments& walk, const char*, const char* value)
 {
     if (value == nullptr || !ParseReadSize(value, ReadSize))
     {
-        return Refuse(walk, "invalid read size '%s': give a number of bytes from 1 to %d",
-                      value != nullptr ? value : "", MaxReadSize);
+        return RefuseArgument(walk, "invalid read size '%s': give a number of bytes from 1 to %d",
+                              value != nullptr ? value : "", MaxReadSize);
     }
     walk.SizeGiven = true;
     return true;
@@ -165,6 +149,9 @@ enum EOption
     OptionNoWait,
     OptionResult,
     OptionStation,
+    OptionSerialAt,
+    OptionSerialFile,
+    OptionSerialFormat,
     OptionListPorts,
     OptionHelp,
     OptionVersion,
@@ -189,6 +176,12 @@ const COption Options[] = {
     {"--result", "FILE", "append one JSON line describing the run to FILE", ApplyResult, true},
     {"--station", nullptr, "flash board after board on the port, no key waits, until Ctrl-C",
      TurnOn<StationMode>, false},
+    {"--serial-at", "ADDR", "put each board's serial number at flash address ADDR (0x: hex)",
+     ApplySerialAt, false},
+    {"--serial-file", "FILE", "the serial number counter: its first line is the next number",
+     ApplySerialFile, false},
+    {"--serial-format", "F", "le32 (default), be32, le16, be16, le64, be64 or decN (N digits)",
+     ApplySerialFormat, false},
     {"--list-ports", nullptr, "list the serial ports and the number to pass to -p, and exit",
      AskQuestion<PrintPortList>, true},
     {"--help", nullptr, "print this help and exit", AskQuestion<PrintUsage>, true},
@@ -257,6 +250,35 @@ bool CheckStation(const CArguments& walk)
     return true;
 }
 
+// A serial number goes into the image of a board being programmed, from a counter file.
+bool CheckSerial(const CArguments& walk)
+{
+    const bool at = SerialAt >= 0;
+    const char* other = ReadPath != nullptr                      ? Name(OptionRead)
+                        : walk.EraseGiven                        ? Name(OptionErase)
+                        : VerifyMode == VerifyWithoutProgramming ? Name(OptionVerifyOnly)
+                                                                 : nullptr;
+    if (at && SerialPath == nullptr)
+    {
+        Diagnose("%s needs %s", Name(OptionSerialAt), Name(OptionSerialFile));
+    }
+    else if (!at && (SerialPath != nullptr || walk.SerialFormatGiven))
+    {
+        Diagnose("%s needs %s", Name(SerialPath != nullptr ? OptionSerialFile : OptionSerialFormat),
+                 Name(OptionSerialAt));
+    }
+    else if (at && other != nullptr)
+    {
+        Diagnose("%s cannot be combined with %s: a number is written as a board is programmed",
+                 Name(OptionSerialAt), other);
+    }
+    else
+    {
+        return true;
+    }
+    return false;
+}
+
 // --read and --erase work on the flash alone: an image name or -v/-vo beside them is a
 // mistake to point out, not to guess around.
 bool CheckCombination(const CArguments& walk)
@@ -286,41 +308,12 @@ bool CheckCombination(const CArguments& walk)
     }
     else
     {
-        return true;
+        return CheckSerial(walk);
     }
     return false;
 }
 
 } // namespace
-
-bool ParsePortNumber(const char* text, int& port)
-{
-    const char* p = text;
-    while (isspace(static_cast<unsigned char>(*p)))
-    {
-        ++p;
-    }
-    bool negative = *p == '-';
-    if (*p == '-' || *p == '+')
-    {
-        ++p;
-    }
-    // Saturates instead of overflowing: any long digit string is simply out of range.
-    long value = 0;
-    for (; isdigit(static_cast<unsigned char>(*p)); ++p)
-    {
-        if (value <= MaxPortNumber)
-        {
-            value = value * 10 + (*p - '0');
-        }
-    }
-    if (negative)
-    {
-        value = -value;
-    }
-    port = static_cast<int>(value);
-    return value >= MinPortNumber && value <= MaxPortNumber;
-}
 
 void WalkArguments(int argc, char** argv, CArguments& walk)
 {
@@ -334,6 +327,7 @@ void WalkArguments(int argc, char** argv, CArguments& walk)
     NoWait = false;
     ResultPath = nullptr;
     StationMode = false;
+    ResetSerialSettings();
     for (int i = 1; i < argc; ++i)
     {
         const COption* option = FindOption(argv[i]);
@@ -403,9 +397,15 @@ void PrintUsage()
            Name(OptionVerify), Name(OptionVerifyOnly), port);
     printf("Downloads the image file IMAGE into the flash of the Orbelt target board on COMN.\n"
            "\n");
-    for (int option = 0; option < static_cast<int>(sizeof Options / sizeof Options[0]); ++option)
+    const int count = static_cast<int>(sizeof Options / sizeof Options[0]);
+    int width = 0;
+    for (int option = 0; option < count; ++option)
     {
-        printf("  %-13s  %s\n", Spelled(static_cast<EOption>(option)), Options[option].Help);
+        width = std::max(width, static_cast<int>(strlen(Spelled(static_cast<EOption>(option)))));
+    }
+    for (int option = 0; option < count; ++option)
+    {
+        printf("  %-*s  %s\n", width, Spelled(static_cast<EOption>(option)), Options[option].Help);
     }
     printf(
         "\n"

@@ -24,6 +24,7 @@ struct CArguments
     bool SizeGiven = false;
     bool EraseGiven = false;
     bool HelpGiven = false; // --help beside --station: refused instead of answered
+    bool SerialFormatGiven = false;
     // Arguments after the image name that look like options but are none: ignored, as
     // always, but pointed out.
     const char* Ignored[MaxIgnoredArguments] = {};
@@ -36,7 +37,12 @@ void WalkArguments(int argc, char** argv, CArguments& arguments);
 // line, as the run's first words.
 bool AcceptArguments(const CArguments& arguments);
 
-// atoi's reading of text (white space, sign, digits) limited to the valid port range.
-bool ParsePortNumber(const char* text, int& port);
+// For an option's applier: the walk failed, for the reason format gives. Returns false.
+bool RefuseArgument(CArguments& walk, const char* format, ...)
+#if defined(__GNUC__)
+    __attribute__((format(printf, 2, 3)))
+#endif
+    ;
+
 // The usage text, one line per option of the table.
 void PrintUsage();

@@ -30,7 +30,9 @@ bool AllDigits(const char* from, const char* to)
     return from < to;
 }
 
-ECounterStatus ReadCounter(const char* path, uint64_t& number)
+} // namespace
+
+ECounterStatus ReadNextNumber(const char* path, uint64_t& number)
 {
     FILE* file = fopen(path, "rb");
     if (file == nullptr)
@@ -48,6 +50,9 @@ ECounterStatus ReadCounter(const char* path, uint64_t& number)
     }
     return ParseCounterText(text, length, number);
 }
+
+namespace
+{
 
 bool WriteCounter(const char* path, uint64_t next)
 {
@@ -102,7 +107,7 @@ ECounterStatus ParseCounterText(const char* text, size_t length, uint64_t& numbe
         value = value * 10 + digit;
     }
     number = value;
-    return CounterTaken;
+    return CounterOk;
 }
 
 ECounterStatus TakeNextNumber(const char* path, uint64_t& number)
@@ -111,8 +116,8 @@ ECounterStatus TakeNextNumber(const char* path, uint64_t& number)
     {
         return errno == ENOENT ? CounterMissing : CounterNotLocked;
     }
-    ECounterStatus status = ReadCounter(path, number);
-    if (status == CounterTaken && !WriteCounter(path, number + 1))
+    ECounterStatus status = ReadNextNumber(path, number);
+    if (status == CounterOk && !WriteCounter(path, number + 1))
     {
         status = CounterNotReplaced;
     }
@@ -126,8 +131,8 @@ const char* CounterStatusText(ECounterStatus status)
 {
     switch (status)
     {
-    case CounterTaken:
-        return "gave its number";
+    case CounterOk:
+        return "holds a number";
     case CounterMissing:
         return "does not exist";
     case CounterUnreadable:

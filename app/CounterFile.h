@@ -18,7 +18,7 @@
 // the new number and a line feed only; it keeps the old file's permissions.
 enum ECounterStatus
 {
-    CounterTaken,
+    CounterOk,
     CounterMissing,
     CounterUnreadable,
     CounterEmpty,
@@ -36,6 +36,9 @@ ECounterStatus ParseCounterText(const char* text, size_t length, uint64_t& numbe
 // (missing, unreadable, not locked, not replaced). The file is unchanged unless the number
 // was taken.
 ECounterStatus TakeNextNumber(const char* path, uint64_t& number);
+// The number the file holds now, read without the lock and without a change: for a check before
+// any number is taken.
+ECounterStatus ReadNextNumber(const char* path, uint64_t& number);
 // "does not exist", "holds no number", ...: what follows the file's name in a message.
 const char* CounterStatusText(ECounterStatus status);
 

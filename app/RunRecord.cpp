@@ -14,6 +14,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cinttypes>
 #include <cstdarg>
 #include <cstdint>
 #include <cstdio>
@@ -155,6 +156,10 @@ void FormatLine(const CBoardRun& run, bool ok, long long elapsedMs)
     if (run.Board > 0)
     {
         Add(",\"board\":%d", run.Board);
+    }
+    if (run.HasSerial)
+    {
+        Add(",\"serial\":%" PRIu64, run.Serial);
     }
     Add(",\"image\":");
     AddString(ImagePath);

@@ -19,7 +19,7 @@ int main(int argc, char** argv)
     {
         uint64_t number = 0;
         ECounterStatus status = TakeNextNumber(argv[1], number);
-        if (status != CounterTaken)
+        if (status != CounterOk)
         {
             fprintf(stderr, "%s %s: %s\n", argv[1], CounterStatusText(status), strerror(errno));
             return 1;

@@ -33,7 +33,12 @@ bool ParsePortNumber(const char* text, int& port)
         value = -value;
     }
     port = static_cast<int>(value);
-    return value >= MinPortNumber && value <= MaxPortNumber;
+    // A typo such as "1O" or "6x" must not pick another board.
+    while (isspace(static_cast<unsigned char>(*p)))
+    {
+        ++p;
+    }
+    return *p == '\0' && value >= MinPortNumber && value <= MaxPortNumber;
 }
 
 bool ParseReadSize(const char* text, int& size)

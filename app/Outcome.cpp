@@ -113,6 +113,10 @@ bool LoadNamedImage(const char* fileName)
 
 bool FinishRun(CBoardRun& run, bool result)
 {
+    if (!result && StopRequested())
+    {
+        Diagnose("stopped by signal %d", StopSignal());
+    }
     if (!AppendRunRecord(run, result))
     {
         run.RecordLost = true;

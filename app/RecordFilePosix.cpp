@@ -13,6 +13,10 @@ int RecordFd = -1;
 
 bool OpenRecordFile(const char* path)
 {
+    if (RecordFd >= 0)
+    {
+        close(RecordFd);
+    }
     RecordFd = open(path, O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
     return RecordFd >= 0;
 }

@@ -17,6 +17,10 @@ HANDLE RecordFile = INVALID_HANDLE_VALUE;
 // seeks and writes in two).
 bool OpenRecordFile(const char* path)
 {
+    if (RecordFile != INVALID_HANDLE_VALUE)
+    {
+        CloseHandle(RecordFile);
+    }
     RecordFile = CreateFileA(path, FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                              OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (RecordFile == INVALID_HANDLE_VALUE)

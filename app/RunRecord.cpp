@@ -36,6 +36,7 @@ enum ERecordState
     RecordUnwritable,
 };
 ERecordState RecordState = RecordNotOpen;
+char OpenedFor[4096] = "";
 
 // Paths may be long and grow six-fold when escaped; a line that does not fit is not written.
 char Line[131072];
@@ -234,10 +235,16 @@ void RecordImageBytes()
 
 bool OpenRunRecord()
 {
-    if (ResultPath == nullptr || RecordState != RecordNotOpen)
+    if (ResultPath == nullptr)
+    {
+        return true;
+    }
+    // Opened once; a caller that names another file (a test process running many) gets it.
+    if (RecordState != RecordNotOpen && strcmp(OpenedFor, ResultPath) == 0)
     {
         return RecordState != RecordUnwritable;
     }
+    snprintf(OpenedFor, sizeof OpenedFor, "%s", ResultPath);
     if (!OpenRecordFile(ResultPath))
     {
         RecordState = RecordUnwritable;

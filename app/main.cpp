@@ -5,11 +5,13 @@
 #include "app/Settings.h"
 #include "app/Station.h"
 #include "base/Diagnostic.h"
+#include "base/StandardStreams.h"
 #include "base/Stop.h"
 #include "image/ReplacementFile.h"
 
 int main(int argc, char** argv)
 {
+    KeepStandardStreamsOpen();
     KeepRunningWithoutConsole();
     LetWritesFailPastTheSizeLimit();
     MakeOutputUnbuffered();

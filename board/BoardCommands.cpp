@@ -22,8 +22,8 @@ const CCommandRow CommandTable[] = {
     {"off", nullptr, "take the board off the line: frames go unanswered", ECommand::Off},
     {"on", "[OPTIONS]",
      "put a new board on the line: blank, or --image FILE; --erase-ms,\n"
-     "--ack and the faults as given, the others at their defaults;\n"
-     "its frames are counted from its first",
+     "--ack, the chip options and the faults as given, the others at\n"
+     "their defaults; its frames are counted from its first",
      ECommand::On},
     {"dump", "FILE", "write the flash of the board on the line (or last taken off) to FILE",
      ECommand::Dump},

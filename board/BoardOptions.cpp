@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <iterator>
 
@@ -84,6 +85,78 @@ static bool ParseSurplus(const std::string& text, CBoardOptions& options, std::s
         return false;
     }
     options.Surplus[frame] += count;
+    return true;
+}
+
+// MM:DD, two hexadecimal codes: the row that has them, or an unknown part that answers them.
+static bool ParseChipId(const std::string& text, CBoardOptions& options, std::string& error)
+{
+    const size_t colon = text.find(':');
+    uint64_t manufacturer = 0;
+    uint64_t device = 0;
+    if (colon == std::string::npos || colon == 0 || colon > 2 || text.size() - colon - 1 > 2 ||
+        text.find_first_not_of("0123456789abcdefABCDEF:") != std::string::npos ||
+        !ParseBoardNumber("0x" + text.substr(0, colon), 0xFF, manufacturer) ||
+        !ParseBoardNumber("0x" + text.substr(colon + 1), 0xFF, device))
+    {
+        error = "--chip-id: '" + text + "' is not MM:DD, two hexadecimal codes";
+        return false;
+    }
+    const auto m = static_cast<uint8_t>(manufacturer);
+    const auto d = static_cast<uint8_t>(device);
+    const CBoardChip* row = FindBoardChip(m, d);
+    options.Chip = row != nullptr ? *row : DefaultBoardChip();
+    if (row == nullptr)
+    {
+        options.Chip.Name = "unknown part";
+        options.Chip.Manufacturer = m;
+        options.Chip.Device = d;
+    }
+    return true;
+}
+
+static bool ParseChipName(const std::string& text, CBoardOptions& options, std::string& error)
+{
+    const CBoardChip* row = FindBoardChip(text);
+    if (row == nullptr)
+    {
+        error = "--chip: '" + text + "' is none of " + BoardChipNames();
+        return false;
+    }
+    options.Chip = *row;
+    return true;
+}
+
+// N[,N...]: sector indexes, checked against the part once the whole line is read.
+static bool ParseProtect(const std::string& text, CBoardOptions& options, std::string& error)
+{
+    size_t begin = 0;
+    while (begin <= text.size())
+    {
+        const size_t comma = std::min(text.find(',', begin), text.size());
+        uint64_t sector = 0;
+        if (!ParseBoardNumber(text.substr(begin, comma - begin), BoardMaxSectors - 1, sector))
+        {
+            error = "--protect: '" + text + "' is not a list of sector numbers such as 0,7";
+            return false;
+        }
+        options.Protect.push_back(static_cast<int>(sector));
+        begin = comma + 1;
+    }
+    return true;
+}
+
+static bool CheckProtect(const CBoardOptions& options, std::string& error)
+{
+    const int count = BoardSectorCount(options.Chip);
+    const auto past = std::find_if(options.Protect.begin(), options.Protect.end(),
+                                   [count](int sector) { return sector >= count; });
+    if (past != options.Protect.end())
+    {
+        error = "--protect: " + std::string(options.Chip.Name) + " has no sector " +
+                std::to_string(*past) + " (0 to " + std::to_string(count - 1) + ")";
+        return false;
+    }
     return true;
 }
 
@@ -185,6 +258,24 @@ const CBoardOption OptionTable[] = {
      { return a.Number(0, MaxEraseMilliseconds, o.EraseMilliseconds); }},
     {"--ack", nullptr, "V", EGroup::Board, "acknowledgement byte (default 0x00)",
      [](const CArgument& a, CBoardOptions& o) { return a.Number(0, 0xFF, o.Ack); }},
+    {"--chip", nullptr, "NAME", EGroup::Board,
+     "the flash part, one of the chips below (default Am29F010B)",
+     [](const CArgument& a, CBoardOptions& o) { return ParseChipName(a.Value, o, a.Error); }},
+    {"--chip-id", nullptr, "MM:DD", EGroup::Board,
+     "the part with these hexadecimal autoselect codes; codes of no\n"
+     "chip below give an unknown part with the default sector map",
+     [](const CArgument& a, CBoardOptions& o) { return ParseChipId(a.Value, o, a.Error); }},
+    {"--protect", nullptr, "N[,N...]", EGroup::Board,
+     "protect these sectors (numbered from 0 at address 0): no erase\n"
+     "or program changes them (repeatable)",
+     [](const CArgument& a, CBoardOptions& o) { return ParseProtect(a.Value, o, a.Error); }},
+    {"--no-chip", nullptr, nullptr, EGroup::Board,
+     "the flash ignores autoselect: its reads return the array",
+     [](const CArgument&, CBoardOptions& o)
+     {
+         o.NoChip = true;
+         return true;
+     }},
     {"--stop-after", nullptr, "N", EGroup::Fault, "answer the first N frames, then answer nothing",
      [](const CArgument& a, CBoardOptions& o)
      {
@@ -280,6 +371,22 @@ std::string FormatHelpRow(const std::string& label, const std::string& help)
     return row + "\n";
 }
 
+// The chips of --chip, from the board's chip table.
+static std::string ChipRows()
+{
+    std::string rows = "\nchips:\n";
+    for (int i = 0; i < BoardChipCount(); ++i)
+    {
+        const CBoardChip& chip = BoardChipAt(i);
+        char codes[64];
+        std::snprintf(codes, sizeof codes, "%02X:%02X, %d sectors%s", chip.Manufacturer,
+                      chip.Device, BoardSectorCount(chip),
+                      chip.TakesBypass ? ", unlock bypass" : "");
+        rows += FormatHelpRow(chip.Name, codes);
+    }
+    return rows;
+}
+
 std::string BoardUsage()
 {
     std::string usage = UsageHead;
@@ -293,7 +400,7 @@ std::string BoardUsage()
         }
         usage += HelpRow(option);
     }
-    return usage + "\n" + BoardCommandHelp() + UsageTail;
+    return usage + ChipRows() + "\n" + BoardCommandHelp() + UsageTail;
 }
 
 // The option an argument names; error says why none does.
@@ -377,7 +484,7 @@ static bool WalkOptions(int argc, const char* const* argv, bool oneBoard, CBoard
             return false;
         }
     }
-    return true;
+    return CheckProtect(options, error);
 }
 
 bool ParseBoardOptions(int argc, const char* const* argv, CBoardOptions& options,

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "board/BoardChips.h"
+
 #include <cstdint>
 #include <map>
 #include <string>
@@ -21,6 +23,10 @@ class CBoardOptions
     int64_t LatencyMilliseconds = 0;
     int64_t EraseMilliseconds = 1500;
     uint8_t Ack = 0x00;
+    // The flash part; --chip-id with codes of no row gives the default part's map under them.
+    CBoardChip Chip = DefaultBoardChip();
+    std::vector<int> Protect;
+    bool NoChip = false;
     bool StopAfterGiven = false;
     uint64_t StopAfter = 0;
     uint64_t VanishAfter = 0;

@@ -16,10 +16,21 @@ bool CEmulatedBoard::Prepare()
     {
         return false;
     }
-    for (uint32_t address : Options.BadCells)
-    {
-        Chip.AddBadCell(address);
-    }
-    Chip.SetEraseNeverEnds(Options.EraseNever);
+    ConfigureFlash(Chip, Options);
     return true;
+}
+
+void ConfigureFlash(CFlashChip& chip, const CBoardOptions& options)
+{
+    chip.SetPart(options.Chip);
+    for (const int sector : options.Protect)
+    {
+        chip.Protect(sector);
+    }
+    chip.SetNoAutoselect(options.NoChip);
+    for (uint32_t address : options.BadCells)
+    {
+        chip.AddBadCell(address);
+    }
+    chip.SetEraseNeverEnds(options.EraseNever);
 }

@@ -4,6 +4,9 @@
 #include "board/FlashChip.h"
 #include "board/FrameServer.h"
 
+// Gives the chip what the options say of it: its part, protection and faults.
+void ConfigureFlash(CFlashChip& chip, const CBoardOptions& options);
+
 // One board on the line: its settings, its flash chip and its side of the frame protocol.
 class CEmulatedBoard
 {

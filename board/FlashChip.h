@@ -1,13 +1,16 @@
 #pragma once
 
+#include "board/BoardChips.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <set>
 #include <vector>
 
-// A 128 KiB AMD-style NOR flash in 8-bit mode (an Am29F010 in all that matters here), driven
-// only through bus cycles. Every address is reduced to the array with address & FlashAddressMask,
+// A 128 KiB AMD-style NOR flash in 8-bit mode, by default an Am29F010B, driven only through bus
+// cycles. The part (its codes, sector map and whether it knows unlock bypass) comes from the
+// board's chip table. Every address is reduced to the array with address & FlashAddressMask,
 // so the upper lines of a 24-bit bus are don't-care, as on a board that leaves them unconnected.
 // Command cycles compare only the low 11 address bits with 0x555 / 0x2AA, as the chip decodes
 // them; the rest of the address is ignored there too.
@@ -35,6 +38,12 @@ class CFlashChip
     void SetEraseNeverEnds(bool never) { EraseNeverEnds = never; }
     // A weak cell: array reads of it return the stored byte with bit 0 inverted.
     void AddBadCell(uint32_t address) { BadCells.insert(address & FlashAddressMask); }
+    // The part this chip is; its sectors all start unprotected.
+    void SetPart(const CBoardChip& part);
+    // Chip erase, sector erase and program leave a protected sector as it is.
+    void Protect(int sector) { Protected.insert(sector); }
+    // A board whose flash does not answer autoselect: the command is ignored.
+    void SetNoAutoselect(bool none) { NoAutoselect = none; }
     // Fills the array from offset 0; the rest of the array reads 0xFF. Extra bytes are ignored.
     void Load(const uint8_t* data, size_t length);
     const std::vector<uint8_t>& Contents() const { return Array; }
@@ -58,9 +67,16 @@ class CFlashChip
         BypassProgram,
         BypassReset,
         Erasing,
+        Autoselect,
     };
 
     void Program(uint32_t address, uint8_t data);
+    void StartErase(int sector);
+    void EraseSector(int sector);
+    void EraseSetupCycle(uint32_t address, uint8_t data);
+    void UnlockedCycle(uint32_t address, uint8_t data);
+    uint8_t AutoselectRead(uint32_t address);
+    int SectorOf(uint32_t address) const;
     static bool IsCommandAddress(uint32_t address, uint32_t command)
     {
         return (address & 0x7FF) == command;
@@ -69,6 +85,11 @@ class CFlashChip
     std::function<int64_t()> Clock;
     int64_t EraseMilliseconds;
     int64_t EraseEnd = 0;
+    // The sector being erased; -1 for the whole chip.
+    int ErasingSector = -1;
+    CBoardChip Part = DefaultBoardChip();
+    std::set<int> Protected;
+    bool NoAutoselect = false;
     bool EraseNeverEnds = false;
     bool ToggleBit = false;
     EState State = EState::ReadArray;

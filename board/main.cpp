@@ -1,3 +1,4 @@
+#include "base/StandardStreams.h"
 #include "board/BoardMain.h"
 #include "board/BoardOptions.h"
 
@@ -6,6 +7,7 @@
 
 int main(int argc, char** argv)
 {
+    KeepStandardStreamsOpen();
     CBoardOptions options;
     std::string error;
     if (!ParseBoardOptions(argc, argv, options, error))

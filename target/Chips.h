@@ -17,11 +17,11 @@ struct CChip
     const char* Name;
     unsigned char Manufacturer;
     unsigned char Device;
+    // Whether it takes the unlock-bypass commands that the download programs with.
+    bool TakesBypass;
     int Size;
     // From address 0 up, each run's sectors one after another.
     CSectorRun Sectors[MaxSectorRuns];
-    // Whether it takes the unlock-bypass commands that the download programs with.
-    bool TakesBypass;
 };
 
 struct CSector

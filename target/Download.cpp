@@ -221,9 +221,9 @@ bool EraseAndAwait()
         RealignFrameReader(outOfStep);
         Warn("the chip erase did not start (%s); the chip has been reset and the erase sent again",
              outOfStep ? "the board's frame reader was out of step, now realigned"
-                       : "the chip was left in unlock-bypass mode");
+                       : "the chip was left in unlock-bypass mode, or ignored the erase");
         wait =
-            SendSequence(LeaveBypass) && SendSequence(ResetToRead) ? EraseOnce(false) : EraseFailed;
+            SendSequence(LeaveBypass) && SendSequence(ReadReset) ? EraseOnce(false) : EraseFailed;
     }
     return wait == EraseDone;
 }

@@ -10,7 +10,11 @@ const BusCycle EnterBypassCycles[] = {{0x555, 0xAA}, {0x2AA, 0x55}, {0x555, 0x20
 // 0xF0, not 0x00: the reset that leaves unlock bypass.
 const BusCycle LeaveBypassCycles[] = {{0x333, 0x90}, {0x333, 0xF0}};
 
-const BusCycle ResetToReadCycles[] = {{0x555, 0xF0}};
+const BusCycle AutoselectCycles[] = {{0x555, 0xAA}, {0x2AA, 0x55}, {0x555, 0x90}};
+const BusCycle ReadResetCycles[] = {{0x555, 0xF0}};
+const BusCycle SectorEraseUnlockCycles[] = {
+    {0x555, 0xAA}, {0x2AA, 0x55}, {0x555, 0x80}, {0x555, 0xAA}, {0x2AA, 0x55},
+};
 
 template <int Count> CCommandSequence Sequence(const BusCycle (&cycles)[Count])
 {
@@ -22,5 +26,7 @@ template <int Count> CCommandSequence Sequence(const BusCycle (&cycles)[Count])
 const CCommandSequence ChipErase = Sequence(ChipEraseCycles);
 const CCommandSequence EnterBypass = Sequence(EnterBypassCycles);
 const CCommandSequence LeaveBypass = Sequence(LeaveBypassCycles);
-const CCommandSequence ResetToRead = Sequence(ResetToReadCycles);
+const CCommandSequence Autoselect = Sequence(AutoselectCycles);
+const CCommandSequence ReadReset = Sequence(ReadResetCycles);
+const CCommandSequence SectorEraseUnlock = Sequence(SectorEraseUnlockCycles);
 const BusCycle BypassProgram = {0x333, 0xA0};

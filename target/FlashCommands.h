@@ -18,8 +18,18 @@ struct CCommandSequence
 extern const CCommandSequence ChipErase;
 extern const CCommandSequence EnterBypass;
 extern const CCommandSequence LeaveBypass;
-// Back to reading the array from any command state but a running erase or unlock bypass.
-extern const CCommandSequence ResetToRead;
+// After Autoselect, reads give the codes and each sector's protection (0x01 at its start + 2)
+// until ReadReset, one write of 0xF0, returns the chip to reading its array.
+extern const CCommandSequence Autoselect;
+extern const CCommandSequence ReadReset;
+const int ManufacturerCodeAddress = 0x00;
+const int DeviceCodeAddress = 0x01;
+const int SectorProtectionOffset = 0x02;
+const unsigned char SectorProtected = 0x01;
+// A sector erase is SectorEraseUnlock, then SectorEraseCommand written to an address in the
+// sector; its poll reads inside the sector.
+extern const CCommandSequence SectorEraseUnlock;
+const unsigned char SectorEraseCommand = 0x30;
 // The cycle that arms one unlock-bypass program, sent before every program frame.
 extern const BusCycle BypassProgram;
 

@@ -23,7 +23,7 @@ const int DrainLimitMs = 500;
 // Replies still on their way arrive at least this often: behind a USB adapter the last partial
 // packet waits for its latency timer (16 ms by default).
 const int QuietLineMs = 20;
-const int LeaveBypassGraceMs = 100;
+const int AfterFailureGraceMs = 100;
 // A completed frame's reply is back within this, also behind a USB adapter's latency timer: a
 // byte sent before it comes would shift the reader again.
 const int RealignWaitMs = 50;
@@ -318,17 +318,22 @@ bool ReceiveSequenceReplies(const CCommandSequence& sequence, int bytesInFlight)
 
 void LeaveBypassAfterFailure()
 {
+    SendSequenceAfterFailure(LeaveBypass);
+}
+
+void SendSequenceAfterFailure(const CCommandSequence& sequence)
+{
     // The rest of a failed block's replies (and of the block ahead, when streaming) must not
-    // pass for the answers to the leave cycles.
-    AwaitQuietLine(LeaveBypassGraceMs);
+    // pass for the answers to these cycles.
+    AwaitQuietLine(AfterFailureGraceMs);
     TargetPort.PurgeInput();
-    PutSequenceFrames(LeaveBypass);
-    AwaitReplies(LeaveBypass.Count, LeaveBypassGraceMs);
+    PutSequenceFrames(sequence);
+    AwaitReplies(sequence.Count, AfterFailureGraceMs);
 }
 
 bool RealignFrameReader(bool& outOfStep)
 {
-    AwaitQuietLine(LeaveBypassGraceMs);
+    AwaitQuietLine(AfterFailureGraceMs);
     TargetPort.PurgeInput();
     const unsigned char zero = 0x00;
     for (int sent = 1; sent <= MaxRealignBytes; ++sent)
@@ -338,7 +343,7 @@ bool RealignFrameReader(bool& outOfStep)
         if (TargetPort.ReadWithin(&reply, 1, RealignWaitMs) == 1)
         {
             // A program frame brings more than one byte: none may pass for the next reply.
-            AwaitQuietLine(LeaveBypassGraceMs);
+            AwaitQuietLine(AfterFailureGraceMs);
             TargetPort.PurgeInput();
             outOfStep = sent != TargetFrameLength;
             return true;

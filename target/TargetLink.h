@@ -78,3 +78,6 @@ bool RealignFrameReader(bool& outOfStep);
 // After a failure, any of which may come from replies out of step (a wrong read-back byte too):
 // realigns the frame reader, and says so when it was out of step, the likely cause.
 void RealignAfterFailure();
+// The same for any sequence that must reach the chip after a failure, such as the reset that
+// ends autoselect.
+void SendSequenceAfterFailure(const CCommandSequence& sequence);

@@ -1,5 +1,6 @@
 // orbelt-scramble: turns a plain binary, Intel HEX or S-records into an image file for orbelt-dl,
 // or an image file back into the plain binary.
+#include "base/StandardStreams.h"
 #include "image/Image.h"
 #include "image/ImageRecords.h"
 #include "image/ReplacementFile.h"
@@ -212,6 +213,7 @@ bool ParseByte(const char* text, unsigned char& value)
 
 int main(int argc, char** argv)
 {
+    KeepStandardStreamsOpen();
     LetWritesFailPastTheSizeLimit();
     const char* paths[2] = {nullptr, nullptr};
     int pathCount = 0;

@@ -1,3 +1,4 @@
+# shellcheck shell=bash
 # Shared by the scripts in scripts/: dependency installation and the standard build.
 
 # Debian packages each build needs, checked by the command or file that proves they are there.
@@ -26,6 +27,18 @@ install_vm_dependencies()
     command -v busybox >/dev/null && ! ldd "$(command -v busybox)" >/dev/null 2>&1 ||
         missing+=(busybox-static)
     command -v cpio >/dev/null || missing+=(cpio)
+    if [ ${#missing[@]} -gt 0 ]; then
+        apt_install "${missing[@]}"
+    fi
+}
+
+# What scripts/lint runs.
+install_lint_dependencies()
+{
+    local missing=() tool
+    for tool in clang-format clang-tidy cppcheck shellcheck; do
+        command -v "$tool" >/dev/null || missing+=("$tool")
+    done
     if [ ${#missing[@]} -gt 0 ]; then
         apt_install "${missing[@]}"
     fi

@@ -1,6 +1,8 @@
+# shellcheck shell=bash
 # Sanitizer, fuzzing and install checks, shared by scripts/test, scripts/fuzz and
 # scripts/bench-reliability. Needs common.sh.
 
+# shellcheck disable=SC2034 # read by the scripts that source this file
 FUZZ_TARGETS=(fuzz_arguments fuzz_transactions fuzz_download fuzz_records)
 
 # tmux for the terminal tests.
@@ -141,12 +143,12 @@ check_install()
             failed=1
             continue
         fi
-        for option in $(grep -oE -- '--[a-z][a-z-]*' <<<"$help" | sort -u); do
+        while read -r option; do
             if ! zgrep -qF -- "${option//-/\\-}" "$root/share/man/man1/$program.1.gz"; then
                 echo "install: $program.1 does not describe $option" >&2
                 failed=1
             fi
-        done
+        done < <(grep -oE -- '--[a-z][a-z-]*' <<<"$help" | sort -u)
     done
     if [ "$failed" -eq 0 ]; then
         echo "Installed into $stage/usr/local: bin/, share/man/man1/, share/bash-completion/ complete"

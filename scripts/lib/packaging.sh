@@ -1,3 +1,4 @@
+# shellcheck shell=bash
 # The packages: a .deb of the Linux build, a .zip of the Windows build. Needs common.sh.
 
 # dpkg-shlibdeps (dpkg-dev) and file, which CPack's Debian generator runs to find the

@@ -1,3 +1,4 @@
+# shellcheck shell=bash disable=SC2154 # flash-many sets downloader, options, image and logs
 # scripts/flash-many --station: one orbelt-dl --station per port, shown as one live line each.
 # Uses flash-many's downloader, options, image, logs and result_file.
 
@@ -49,6 +50,7 @@ draw_stations()
         if [ -t 1 ]; then
             printf '\r\033[KCOM%-4s %s\n' "$port" "$line"
         else
+            # shellcheck disable=SC2001 # a run of digits: no parameter expansion says that
             key=$(sed 's/[0-9]* %//' <<<"$line")
             if [ "$key" != "${shown[$port]:-}" ]; then
                 printf 'COM%-4s %s\n' "$port" "$line"

@@ -1,3 +1,4 @@
+# shellcheck shell=bash
 # The Windows build: MinGW-w64 cross builds and their tests under Wine. Needs common.sh.
 
 WINDOWS_SYSTEM_DLLS="kernel32.dll msvcrt.dll user32.dll advapi32.dll ntdll.dll"
@@ -50,7 +51,7 @@ check_windows_programs()
             echo "$dir/$program is no $machine console program" >&2
             failed=1
         fi
-        for dll in $(sed -n 's/^\tDLL Name: //p' <<<"$header" | tr 'A-Z' 'a-z'); do
+        for dll in $(sed -n 's/^\tDLL Name: //p' <<<"$header" | tr '[:upper:]' '[:lower:]'); do
             if [[ " $WINDOWS_SYSTEM_DLLS " != *" $dll "* ]]; then
                 echo "$dir/$program needs $dll" >&2
                 failed=1

@@ -94,7 +94,8 @@ TEST_F(BoardFrames, ChipEraseReportsStatusThenReadsErased)
     }
     EXPECT_EQ((status[0] ^ status[1]) & 0x40, 0x40);
     EXPECT_EQ((status[1] ^ status[2]) & 0x40, 0x40);
-    Pause(0.4);
+    EXPECT_TRUE(WaitUntil(
+        [&] { return Exchange(MakeFrame(0x00, 0, 0), 1) == std::vector<uint8_t>{0xFF}; }, 5));
     EXPECT_EQ(Exchange(Join({MakeFrame(0x00, 0, 0), MakeFrame(0x00, 4999, 0)}), 2),
               (std::vector<uint8_t>{0xFF, 0xFF}));
     EXPECT_EQ(StopAndDump(), std::vector<uint8_t>(BoardFlashSize, 0xFF));

@@ -174,7 +174,7 @@ TEST_F(FlashChipTest, BrokenSequenceIsDroppedAndTheNextOneWorks)
     EXPECT_FALSE(Flash.InBypassMode());
 
     Unlock();
-    Flash.Write(0x555, 0x90); // autoselect is not modelled: the chip stays in read mode
+    Flash.Write(0x554, 0x90);
     Flash.Write(0x300, 0x00);
     EXPECT_EQ(Flash.Read(0x300), 0xFF);
 
@@ -188,7 +188,7 @@ TEST_F(FlashChipTest, BrokenEraseSequenceDoesNotErase)
     Unlock();
     Flash.Write(0x555, 0x80);
     Unlock();
-    Flash.Write(0x555, 0x30); // sector erase is not modelled
+    Flash.Write(0x555, 0x31);
     Unlock();
     Flash.Write(0x555, 0x80);
     Flash.Write(0x555, 0xAA);

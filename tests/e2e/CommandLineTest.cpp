@@ -73,34 +73,29 @@ TEST_F(CommandLineTest, OptionsAloneAreAMissingFileName)
     EXPECT_EQ(ConsoleBody(Run({"-v", "-p", "3", ""}).Out), "missing file name\n" + NgEnding);
 }
 
-TEST_F(CommandLineTest, PortNumbersOutOfRangeStopTheWalk)
+// A refused value (port 0) stops the walk before any port is opened; a taken one reaches
+// "Can't open" on its port.
+TEST_F(CommandLineTest, PortNumbersAreWholeNumbersInRange)
 {
-    // "missing.bin" is never looked at: no "File not found" follows the message.
-    for (const char* value :
-         {"0", "251", "-5", "abc", "", "99999999999", "-99999999999", "4294967297", "2147483648"})
+    std::string image = MakeImage("a.bin");
+    const std::pair<const char*, int> cases[] = {
+        {"0", 0},           {"251", 0},        {"-5", 0},  {"abc", 0},  {"", 0},
+        {"6x", 0},          {"1O", 0},         {"3.5", 0}, {"6e2", 0},  {"-0x9", 0},
+        {"99999999999", 0}, {"4294967297", 0}, {"6", 6},   {" 6", 6},   {"12 ", 12},
+        {"+7", 7},          {"007", 7},        {"1", 1},   {"250", 250}};
+    for (const auto& [value, port] : cases)
     {
-        CProcessResult result = Run({"-p", value, "missing.bin"});
-        EXPECT_EQ(ConsoleBody(result.Out), InvalidPort()) << "-p '" << value << "'";
+        CProcessResult result = Run({"-p", value, image}, Unmapped({port}));
+        EXPECT_EQ(ConsoleBody(result.Out),
+                  port == 0 ? InvalidPort()
+                            : "Can't open COM" + std::to_string(port) + "\n" + NgEnding)
+            << "-p '" << value << "'";
     }
 }
 
 TEST_F(CommandLineTest, TrailingPortOptionIsAnInvalidPortNumber)
 {
     EXPECT_EQ(ConsoleBody(Run({MakeImage("a.bin"), "-p"}).Out), InvalidPort());
-}
-
-TEST_F(CommandLineTest, PortNumbersInRangeAreUsed)
-{
-    std::string image = MakeImage("a.bin");
-    const std::pair<const char*, int> accepted[] = {{"250", 250}, {"1", 1},    {"+7", 7},
-                                                    {" 12", 12},  {"9xyz", 9}, {"007", 7}};
-    for (const auto& [value, port] : accepted)
-    {
-        CProcessResult result = Run({"-p", value, image}, Unmapped({port}));
-        EXPECT_EQ(ConsoleBody(result.Out),
-                  "Can't open COM" + std::to_string(port) + "\n" + NgEnding)
-            << "-p '" << value << "'";
-    }
 }
 
 TEST_F(CommandLineTest, LaterPortOptionOverridesAnEarlierOne)
@@ -313,7 +308,11 @@ TEST_F(CommandLineTest, BadReadAndEraseOptionsAreOneMessage)
     for (const auto& [arguments, message] : cases)
     {
         CProcessResult result = Run(arguments, Unmapped({1}));
-        EXPECT_EQ(ConsoleBody(result.Out), NgEnding);
+        // A station waits for no key, and asks for none.
+        const bool station =
+            std::find(arguments.begin(), arguments.end(), "--station") != arguments.end();
+        EXPECT_EQ(ConsoleBody(result.Out),
+                  station ? NgEnding.substr(0, NgEnding.find(", press")) : NgEnding);
         std::string expected = "orbelt-dl: " + message;
         if (message.back() != '\n')
         {
@@ -326,7 +325,7 @@ TEST_F(CommandLineTest, BadReadAndEraseOptionsAreOneMessage)
               "Can't open COM1\n" + NgEnding);
     // A station whose port will not open does not start.
     EXPECT_EQ(ConsoleBody(Run({"--station", MakeImage("image.bin")}, Unmapped({1})).Out),
-              "Can't open COM1\n" + NgEnding);
+              "Can't open COM1\n" + NgEnding.substr(0, NgEnding.find(", press")));
 }
 
 // Diagnostics about long paths keep their reason, on standard error and in the record.

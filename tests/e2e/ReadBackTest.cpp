@@ -200,3 +200,45 @@ for line in text.splitlines():
                   line("/nonexistent", "\"Port\"", whole, 1000, "program",
                        "\"cannot open /nonexistent: No such file or directory\"", "NG"));
 }
+
+// A program started with standard descriptors closed opens no file onto them: the console
+// cannot write into the read-back, the record or the scrambled image.
+TEST_F(DownloadTest, ClosedStandardDescriptorsTakeNoFile)
+{
+    std::vector<uint8_t> plain = PlainImage(1024, 4);
+    ASSERT_TRUE(WriteFileBytes(Files.File("plain.bin"), plain));
+    ASSERT_TRUE(WriteImageFile(Files.File("expected.img"), plain));
+    ASSERT_TRUE(Board.Start(Programmed(plain)));
+    const std::string back = Files.File("back.img");
+    const std::string record = Files.File("runs.jsonl");
+    const std::string scrambled = Files.File("scrambled.img");
+    const struct
+    {
+        EStdin Input;
+        bool CloseOutput;
+        std::vector<std::string> Record;
+    } cases[] = {{EStdin::DevNull, true, {}},
+                 {EStdin::DevNull, true, {"--result", record}},
+                 {EStdin::Closed, false, {"--result", record}}};
+    for (const auto& row : cases)
+    {
+        CProcessOptions options;
+        options.Environment.push_back("ORBELT_COM7=" + Board.Device());
+        options.Stdin = row.Input;
+        options.CloseOutput = row.CloseOutput;
+        std::vector<std::string> argv = {ORBELT_DL_PATH, "-p",     "7",   "--read",
+                                         back,           "--size", "1024"};
+        argv.insert(argv.end(), row.Record.begin(), row.Record.end());
+        CProcessResult read = RunProcess(argv, options);
+        CProcessResult scramble =
+            RunProcess({ORBELT_SCRAMBLE_PATH, Files.File("plain.bin"), scrambled}, options);
+        EXPECT_TRUE(read.ExitedWith(1) && scramble.ExitedWith(0)) << read.Describe();
+        EXPECT_TRUE(ReadFileBytes(back) == ReadFileBytes(Files.File("expected.img")));
+        EXPECT_TRUE(ReadFileBytes(scrambled) == ReadFileBytes(Files.File("expected.img")));
+    }
+    ASSERT_TRUE(Board.Stop()) << Board.Stderr();
+    CProcessResult parsed = RunProcess(
+        {"/usr/bin/python3", "-c",
+         "import json, sys\nprint([json.loads(l)['result'] for l in open(sys.argv[1])])", record});
+    EXPECT_EQ(parsed.Out, "['OK', 'OK']\n") << parsed.Describe();
+}

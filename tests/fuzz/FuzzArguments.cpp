@@ -39,7 +39,15 @@ int ExpectedPort(const char* text)
     {
         digits += *p++;
     }
-    if (negative || digits.empty() || digits.size() > 3)
+    while (isdigit(static_cast<unsigned char>(*p)))
+    {
+        ++p;
+    }
+    while (isspace(static_cast<unsigned char>(*p)))
+    {
+        ++p;
+    }
+    if (negative || digits.empty() || digits.size() > 3 || *p != '\0')
     {
         return -1;
     }

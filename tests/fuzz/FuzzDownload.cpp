@@ -40,27 +40,36 @@ class CModel
         }
         if (mode == 2)
         {
-            return VerifyAll();
+            return VerifyAll() || Realign();
         }
         if (!Cycles(EraseCycles) || !AwaitErased())
         {
-            return false;
+            return Realign();
         }
         if (!ProgramAll())
         {
-            // Purged replies, then the leave-bypass cycles without waiting for their replies.
-            Position = Length;
+            // Then the leave-bypass cycles without waiting for their replies.
+            Realign();
             Frame(CommandWriteCycle, 0x333, 0x90);
             Frame(CommandWriteCycle, 0x333, 0xF0);
             return false;
         }
-        return mode != 1 || VerifyAll();
+        return mode != 1 || VerifyAll() || Realign();
     }
 
     std::vector<FuzzFrame> Frames;
     size_t Position = 0;
+    size_t ZeroBytes = 0;
 
   private:
+    // After a failure: replies purged, then zero bytes one by one, none answered.
+    bool Realign()
+    {
+        Position = Length;
+        ZeroBytes += 10;
+        return false;
+    }
+
     bool ProgramAll()
     {
         if (!Cycles(EnterBypass))
@@ -126,6 +135,7 @@ class CModel
 
     bool AwaitErased()
     {
+        uint8_t first = 0;
         for (int poll = 0; poll < ErasePollLimit; ++poll)
         {
             Frame(CommandRead, 0, 0);
@@ -137,6 +147,15 @@ class CModel
             if (*value == 0xFF)
             {
                 return true;
+            }
+            first = poll == 0 ? *value : first;
+            if (poll == 1 && *value == first)
+            {
+                // An erase that never started: realigned, then the first leave-bypass cycle
+                // finds no reply left.
+                Realign();
+                Frame(CommandWriteCycle, 0x333, 0x90);
+                return false;
             }
         }
         return false;
@@ -199,5 +218,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         FUZZ_CHECK(memcmp(frames[i].Bytes, model.Frames[i].Bytes, sizeof frames[i].Bytes) == 0);
     }
     FUZZ_CHECK(FuzzRepliesLeft() == replies.size() - model.Position);
+    FUZZ_CHECK(FuzzZeroBytesWritten() == model.ZeroBytes);
     return 0;
 }

@@ -20,6 +20,7 @@ size_t ReplyOffset = 0;
 bool Opens = true;
 bool PortOpen = false;
 std::vector<FuzzFrame> Frames;
+size_t ZeroBytes = 0;
 
 void CheckFrame(const unsigned char* bytes)
 {
@@ -46,6 +47,7 @@ void ResetFuzzPort(const uint8_t* replies, size_t length, bool opens)
     Opens = opens;
     PortOpen = false;
     Frames.clear();
+    ZeroBytes = 0;
 }
 
 void ClearFuzzFrames()
@@ -61,6 +63,11 @@ size_t FuzzRepliesLeft()
 const std::vector<FuzzFrame>& FuzzFramesWritten()
 {
     return Frames;
+}
+
+size_t FuzzZeroBytesWritten()
+{
+    return ZeroBytes;
 }
 
 bool FuzzPortIsOpen()
@@ -106,12 +113,18 @@ int CComPort::ReadAvailable(void* buffer, int minimum, int maximum)
     return Read(buffer, maximum);
 }
 
-// Whole frames only: the transactions never split one across writes.
+// Whole frames only: the transactions never split one across writes. Only the realignment of
+// the board's frame reader sends single zero bytes.
 int CComPort::Write(const void* buffer, int count)
 {
     FUZZ_CHECK(Handle != -1);
-    FUZZ_CHECK(count >= 0 && count % static_cast<int>(sizeof(FuzzFrame)) == 0);
     const unsigned char* bytes = static_cast<const unsigned char*>(buffer);
+    if (count == 1 && bytes[0] == 0x00)
+    {
+        ++ZeroBytes;
+        return count;
+    }
+    FUZZ_CHECK(count >= 0 && count % static_cast<int>(sizeof(FuzzFrame)) == 0);
     for (int at = 0; at < count; at += static_cast<int>(sizeof(FuzzFrame)))
     {
         FuzzFrame frame;

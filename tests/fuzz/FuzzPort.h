@@ -16,4 +16,6 @@ void ResetFuzzPort(const uint8_t* replies, size_t length, bool opens);
 void ClearFuzzFrames();
 size_t FuzzRepliesLeft();
 const std::vector<FuzzFrame>& FuzzFramesWritten();
+// The single zero bytes written to realign the board's frame reader.
+size_t FuzzZeroBytesWritten();
 bool FuzzPortIsOpen();

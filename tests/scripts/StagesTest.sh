@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # StagesTest.sh SCRIPTS_TEST: scripts/test --list names the stages one per line; an unknown
-# stage is an error that names them all and starts no stage.
+# stage, or two names in one argument, is an error that names them all and starts no stage;
+# --help prints the usage.
 set -u
 test=$1
 passed=0
@@ -45,5 +46,12 @@ check "an unknown stage starts nothing"
 check "the error names the unknown stage"
 [ -z "$unnamed" ]
 check "the error names every stage"
+for help in --help -h; do
+    [[ $(timeout 30 bash "$test" "$help") == *"usage: scripts/test"* ]]
+    check "$help prints the usage and succeeds"
+done
+output=$(timeout 30 bash "$test" "sanitizers fuzz" 2>/dev/null)
+[ $? -eq 2 ] && [ -z "$output" ]
+check "two names in one argument are no stage"
 echo "$passed passed, $failed failed"
 [ "$failed" -eq 0 ]

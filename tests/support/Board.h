@@ -11,6 +11,9 @@
 const size_t BoardFlashSize = 0x20000;
 
 using CBoardFrame = std::array<uint8_t, 5>;
+// After a failure the board's frame reader is realigned with zero bytes: one read frame of
+// address 0 on a board that answers, two on one that does not.
+inline const CBoardFrame RealignFrame = {0, 0, 0, 0, 0};
 
 // One host frame: command, 24-bit address least significant byte first, data.
 std::vector<uint8_t> MakeFrame(uint8_t command, uint32_t address, uint8_t data);

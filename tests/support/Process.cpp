@@ -132,6 +132,11 @@ static pid_t Spawn(const std::vector<std::string>& argv, const CProcessOptions& 
         }
         dup2(outFd, 1);
         dup2(errFd, 2);
+        if (options.CloseOutput)
+        {
+            close(1);
+            close(2);
+        }
         // The test's own descriptors (a pseudo-terminal it has open, above all) must not live
         // on in the child.
         syscall(SYS_close_range, 3U, ~0U, CLOSE_RANGE_CLOEXEC);
@@ -592,4 +597,18 @@ const CProcessResult& CBackgroundProcess::Result()
     Outcome.Out = Stdout();
     Outcome.Err = Stderr();
     return Outcome;
+}
+
+bool WaitUntil(const std::function<bool()>& condition, double timeoutSeconds)
+{
+    const double deadline = MonotonicSeconds() + timeoutSeconds;
+    while (!condition())
+    {
+        if (MonotonicSeconds() >= deadline)
+        {
+            return false;
+        }
+        SleepSeconds(0.002);
+    }
+    return true;
 }

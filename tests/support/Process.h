@@ -1,5 +1,6 @@
 #pragma once
 
+#include <functional>
 #include <string>
 #include <sys/types.h>
 #include <vector>
@@ -21,6 +22,8 @@ class CProcessOptions
     std::vector<std::string> Environment;
     EStdin Stdin = EStdin::DevNull;
     std::string StdinText;
+    // Descriptors 1 and 2 are not open at all (RunProcess then captures nothing).
+    bool CloseOutput = false;
     // The child (and its process group) is killed with SIGKILL when it runs longer.
     double TimeoutSeconds = 60;
     // Empty: the test's own working directory.
@@ -100,3 +103,6 @@ class CBackgroundProcess
 };
 
 double MonotonicSeconds();
+
+// Asks condition every few milliseconds until it holds (true) or timeoutSeconds have passed.
+bool WaitUntil(const std::function<bool()>& condition, double timeoutSeconds);

@@ -1,6 +1,8 @@
 #include "tests/unit/BoardPort.h"
 
 #include "base/Clock.h"
+#include "base/Diagnostic.h"
+#include "board/EmulatedBoard.h"
 #include "board/FlashChip.h"
 #include "board/FrameServer.h"
 #include "serial/ComPort.h"
@@ -75,11 +77,7 @@ bool MakeBoard(const std::vector<std::string>& options, const std::vector<uint8_
     }
     board = std::make_shared<CBoardOnLine>(parsed);
     board->Flash.Load(contents.data(), contents.size());
-    for (uint32_t address : parsed.BadCells)
-    {
-        board->Flash.AddBadCell(address);
-    }
-    board->Flash.SetEraseNeverEnds(parsed.EraseNever);
+    ConfigureFlash(board->Flash, parsed);
     return true;
 }
 
@@ -234,6 +232,11 @@ bool CComPort::Open(const char* mode)
     Handle = Opens && DevicePresent ? 1 : -1;
     OpenedLife = DeviceLife;
     Openings += Handle != -1 ? 1 : 0;
+    // As the real port tells why it cannot open.
+    if (Handle == -1)
+    {
+        Diagnose("cannot open board: No such device");
+    }
     // The one mode the link is ever opened with; anything else would be a fault of the host.
     char expected[40];
     snprintf(expected, sizeof expected, "COM%d:115200,e,8,1", atoi(mode + 3));

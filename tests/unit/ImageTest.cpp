@@ -101,6 +101,20 @@ TEST(ImageKeyTest, KeyRestartsAtEveryChunkStart)
     }
 }
 
+// Written out, not computed with ImageKey: a changed key byte would make every image file in
+// the field unreadable while passing every test that scrambles with the key itself.
+TEST_F(ImageLoading, KnownImageFileLoadsAsItsPlainText)
+{
+    const std::string plain = "The quick brown fox jumps over the lazy dog";
+    const std::vector<unsigned char> scrambled = {
+        0x0E, 0xAB, 0x72, 0xAE, 0x58, 0x81, 0x02, 0xB3, 0x57, 0xB1, 0x85, 0x30, 0xD7, 0x7A, 0x18,
+        0x8F, 0x75, 0x01, 0xA1, 0x04, 0xEF, 0x8F, 0x22, 0xC2, 0x14, 0x2C, 0xCE, 0x4E, 0xBB, 0x21,
+        0xBB, 0x94, 0x32, 0xA6, 0x37, 0xE2, 0x48, 0x8E, 0x12, 0xF0, 0x58, 0xFE, 0x80};
+    std::string printed;
+    ASSERT_TRUE(LoadCapturing(WriteFile("fox.img", scrambled), printed)) << printed;
+    EXPECT_EQ(std::string(reinterpret_cast<char*>(ImageBuffer), ImageLength), plain);
+}
+
 TEST_F(ImageLoading, FortyZeroBytesGiveTheKeyPatternEverywhere)
 {
     std::string printed;

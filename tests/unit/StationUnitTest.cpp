@@ -9,6 +9,8 @@
 
 #include <gtest/gtest.h>
 
+#include <regex>
+
 #include <algorithm>
 #include <chrono>
 #include <csignal>
@@ -203,10 +205,9 @@ class Station : public ::testing::Test
 
     // Runs orbelt-dl --station ARGUMENTS -p 7 --result FILE fw.img on the line as scheduled;
     // Records holds the lines this run added to FILE.
-    int Run(std::vector<std::string> arguments)
+    int Run(std::vector<std::string> arguments, std::string records = CRecordFile::Path())
     {
         const std::string image = (Folder / "fw.img").string();
-        const std::string records = CRecordFile::Path();
         arguments.insert(arguments.begin(), {"orbelt-dl", "--station"});
         arguments.insert(arguments.end(), {"-p", "7", "--result", records, image});
         std::vector<char*> argv;
@@ -214,7 +215,9 @@ class Station : public ::testing::Test
         {
             argv.push_back(&argument[0]);
         }
-        const size_t before = ReadLines(records).size();
+        // A device such as /dev/full has no lines to read back.
+        const bool file = !fs::exists(records) || fs::is_regular_file(records);
+        const size_t before = file ? ReadLines(records).size() : 0;
         CArguments walk;
         WalkArguments(static_cast<int>(argv.size()), argv.data(), walk);
         ::testing::internal::CaptureStdout();
@@ -223,7 +226,7 @@ class Station : public ::testing::Test
         const int status = RunStation(walk, setup);
         KeepNotesIn(nullptr);
         Console = ::testing::internal::GetCapturedStdout();
-        Records = ReadLines(records);
+        Records = file ? ReadLines(records) : std::vector<std::string>();
         Records.erase(Records.begin(), Records.begin() + static_cast<std::ptrdiff_t>(before));
         return status;
     }
@@ -344,6 +347,32 @@ TEST_F(Station, SkippedBytesAreEachBoardsOwn)
     EXPECT_NE(Records[1].find("\"failed_stage\":\"Erase\""), std::string::npos) << Records[1];
     EXPECT_NE(Records[1].find("\"skipped_bytes\":0}"), std::string::npos) << Records[1];
 }
+
+// While the adapter is away the status says so, and a message on standard error gets a line of
+// its own: the status is ended before it and drawn anew.
+TEST_F(Station, TellsAnAdapterGoneOnALineOfItsOwn)
+{
+    UnplugPortAt(2000, 4000);
+    RequestStopAt(6000, SIGINT);
+    EXPECT_EQ(Run({}), 0);
+    EXPECT_TRUE(std::regex_search(Console, std::regex("NG\\) *\nBoard 2: adapter gone"))) << Console;
+}
+
+#if !defined(_WIN32)
+// A line that asked for records gets no board without one: the station stops after the board
+// whose record could not be written, though another board waits.
+TEST_F(Station, StopsWhenARecordCannotBeWritten)
+{
+    TakeBoardOffAt(2000);
+    PutOnAt(3000);
+    RequestStopAt(10000, SIGINT);
+    EXPECT_EQ(Run({}, "/dev/full"), 1);
+    EXPECT_EQ(Lines(Console).back(), "1 board flashed: 0 OK, 1 NG") << Console;
+    // It ended at once, before the next board came.
+    EXPECT_LT(FakeClockMilliseconds(), 3000);
+    EXPECT_STREQ(LastDiagnostic(), "board 1 could not be recorded: the station stops");
+}
+#endif
 
 struct CEndCase
 {

@@ -1,12 +1,13 @@
 #include "app/CommandLine.h"
 
-#include "app/OptionValues.h"
+#include "app/OptionNames.h"
 #include "app/Questions.h"
 #include "app/SerialNumber.h"
 #include "app/Settings.h"
 #include "base/Diagnostic.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
@@ -36,6 +37,23 @@ bool RefuseArgument(CArguments& walk, const char* format, ...)
 
 namespace
 {
+
+// Plain decimal digits only: a size is never guessed from a typo.
+bool ParseReadSize(const char* text, int& size)
+{
+    long value = 0;
+    const char* p = text;
+    for (; isdigit(static_cast<unsigned char>(*p)) && value <= MaxReadSize; ++p)
+    {
+        value = value * 10 + (*p - '0');
+    }
+    if (p == text || *p != '\0' || value < 1 || value > MaxReadSize)
+    {
+        return false;
+    }
+    size = static_cast<int>(value);
+    return true;
+}
 
 struct COption
 {
@@ -99,6 +117,7 @@ bool ApplyRead(CArguments& walk, const char* name, const char* value)
         return false;
     }
     walk.Job = &ReadRun;
+    walk.Jobs |= JobBit(OptionRead);
     return true;
 }
 
@@ -113,10 +132,12 @@ bool ApplySize(CArguments& walk, const char*, const char* value)
     return true;
 }
 
-bool ApplyErase(CArguments& walk, const char*, const char*)
+// A job on the flash alone: --erase and --identify (--read takes its file too).
+template <const CRunMode& Mode, EOption Row>
+bool ApplyJob(CArguments& walk, const char*, const char*)
 {
-    walk.Job = &EraseRun;
-    walk.EraseGiven = true;
+    walk.Job = &Mode;
+    walk.Jobs |= JobBit(Row);
     return true;
 }
 
@@ -135,28 +156,6 @@ template <void (*Answer)()> bool AskQuestion(CArguments& walk, const char*, cons
     return true;
 }
 
-// The table's rows, so that messages can name an option without spelling it again.
-enum EOption
-{
-    OptionVerify,
-    OptionVerifyOnly,
-    OptionPort,
-    OptionStream,
-    OptionSkipBlank,
-    OptionRead,
-    OptionSize,
-    OptionErase,
-    OptionNoWait,
-    OptionResult,
-    OptionStation,
-    OptionSerialAt,
-    OptionSerialFile,
-    OptionSerialFormat,
-    OptionListPorts,
-    OptionHelp,
-    OptionVersion,
-};
-
 const COption Options[] = {
     {"-v", nullptr, "program, then read the image back and compare it", ApplyVerify, false},
     {"-vo", nullptr, "verify only: compare the flash with IMAGE, no erase, no programming",
@@ -170,7 +169,10 @@ const COption Options[] = {
      ApplyRead, false},
     {"--size", "N", "with --read: bytes from address 0, 1 to 131072 (default 131072)", ApplySize,
      false},
-    {"--erase", nullptr, "erase the chip only (no IMAGE, -v or -vo)", ApplyErase, false},
+    {"--erase", nullptr, "erase the chip only (no IMAGE, -v or -vo)",
+     ApplyJob<EraseRun, OptionErase>, false},
+    {"--identify", nullptr, "read the flash chip's ID and protected sectors (no IMAGE, -v or -vo)",
+     ApplyJob<IdentifyRun, OptionIdentify>, false},
     {"--no-wait", nullptr, "no key wait at the end; exit status 0 on success, 1 on failure",
      TurnOn<NoWait>, false},
     {"--result", "FILE", "append one JSON line describing the run to FILE", ApplyResult, true},
@@ -188,11 +190,6 @@ const COption Options[] = {
     {"--version", nullptr, "print the version and exit", AskQuestion<PrintVersion>, true},
 };
 
-const char* Name(EOption option)
-{
-    return Options[option].Name;
-}
-
 // "-p N": the option with the name of its value.
 const char* Spelled(EOption option)
 {
@@ -204,6 +201,16 @@ const char* Spelled(EOption option)
              row.Value != nullptr ? row.Value : "");
     return spelled;
 }
+
+} // namespace
+
+const char* OptionName(EOption option)
+{
+    return Options[option].Name;
+}
+
+namespace
+{
 
 const COption* FindOption(const char* argument)
 {
@@ -229,91 +236,41 @@ void TakeOperand(CArguments& walk, const char* argument)
     }
 }
 
-// A station flashes one image into board after board: it has nothing to do with the flash
-// alone, and nobody is there to read a help text.
-bool CheckStation(const CArguments& walk)
-{
-    const char* other = ReadPath != nullptr ? Name(OptionRead)
-                        : walk.EraseGiven   ? Name(OptionErase)
-                        : walk.HelpGiven    ? Name(OptionHelp)
-                                            : nullptr;
-    if (other != nullptr)
-    {
-        Diagnose("%s cannot be combined with %s", Name(OptionStation), other);
-        return false;
-    }
-    if (walk.FileName == nullptr)
-    {
-        Diagnose("%s needs an image file", Name(OptionStation));
-        return false;
-    }
-    return true;
-}
-
-// A serial number goes into the image of a board being programmed, from a counter file.
-bool CheckSerial(const CArguments& walk)
-{
-    const bool at = SerialAt >= 0;
-    const char* other = ReadPath != nullptr                      ? Name(OptionRead)
-                        : walk.EraseGiven                        ? Name(OptionErase)
-                        : VerifyMode == VerifyWithoutProgramming ? Name(OptionVerifyOnly)
-                                                                 : nullptr;
-    if (at && SerialPath == nullptr)
-    {
-        Diagnose("%s needs %s", Name(OptionSerialAt), Name(OptionSerialFile));
-    }
-    else if (!at && (SerialPath != nullptr || walk.SerialFormatGiven))
-    {
-        Diagnose("%s needs %s", Name(SerialPath != nullptr ? OptionSerialFile : OptionSerialFormat),
-                 Name(OptionSerialAt));
-    }
-    else if (at && other != nullptr)
-    {
-        Diagnose("%s cannot be combined with %s: a number is written as a board is programmed",
-                 Name(OptionSerialAt), other);
-    }
-    else
-    {
-        return true;
-    }
-    return false;
-}
-
-// --read and --erase work on the flash alone: an image name or -v/-vo beside them is a
-// mistake to point out, not to guess around.
-bool CheckCombination(const CArguments& walk)
-{
-    if (StationMode && !CheckStation(walk))
-    {
-        return false;
-    }
-    const bool readGiven = ReadPath != nullptr;
-    const char* option = Name(readGiven ? OptionRead : OptionErase);
-    if (readGiven && walk.EraseGiven)
-    {
-        Diagnose("%s and %s cannot be combined", Name(OptionRead), Name(OptionErase));
-    }
-    else if (walk.SizeGiven && !readGiven)
-    {
-        Diagnose("%s needs %s", Name(OptionSize), Name(OptionRead));
-    }
-    else if ((readGiven || walk.EraseGiven) && walk.VerifyGiven)
-    {
-        Diagnose("%s cannot be combined with %s or %s", option, Name(OptionVerify),
-                 Name(OptionVerifyOnly));
-    }
-    else if ((readGiven || walk.EraseGiven) && walk.FileName != nullptr)
-    {
-        Diagnose("%s takes no image file, but '%s' was given", option, walk.FileName);
-    }
-    else
-    {
-        return CheckSerial(walk);
-    }
-    return false;
-}
-
 } // namespace
+
+bool ParsePortNumber(const char* text, int& port)
+{
+    const char* p = text;
+    while (isspace(static_cast<unsigned char>(*p)))
+    {
+        ++p;
+    }
+    bool negative = *p == '-';
+    if (*p == '-' || *p == '+')
+    {
+        ++p;
+    }
+    // Saturates instead of overflowing: any long digit string is simply out of range.
+    long value = 0;
+    for (; isdigit(static_cast<unsigned char>(*p)); ++p)
+    {
+        if (value <= MaxPortNumber)
+        {
+            value = value * 10 + (*p - '0');
+        }
+    }
+    if (negative)
+    {
+        value = -value;
+    }
+    port = static_cast<int>(value);
+    // A typo such as "1O" or "6x" must not pick another board.
+    while (isspace(static_cast<unsigned char>(*p)))
+    {
+        ++p;
+    }
+    return *p == '\0' && value >= MinPortNumber && value <= MaxPortNumber;
+}
 
 void WalkArguments(int argc, char** argv, CArguments& walk)
 {
@@ -356,7 +313,7 @@ void WalkArguments(int argc, char** argv, CArguments& walk)
         walk.Question = nullptr;
         walk.HelpGiven = true;
     }
-    RunMode = walk.Job != nullptr ? walk.Job : &DownloadMode(VerifyMode);
+    RunMode = walk.Job != nullptr ? walk.Job : &DownloadMode(VerifyMode, StationMode);
 }
 
 bool AcceptArguments(const CArguments& walk)
@@ -388,13 +345,14 @@ bool AcceptArguments(const CArguments& walk)
 void PrintUsage()
 {
     const char* port = Spelled(OptionPort);
-    printf("Usage: orbelt-dl [%s | %s] [%s] [options] IMAGE\n", Name(OptionVerify),
-           Name(OptionVerifyOnly), port);
+    printf("Usage: orbelt-dl [%s | %s] [%s] [options] IMAGE\n", OptionName(OptionVerify),
+           OptionName(OptionVerifyOnly), port);
     printf("       orbelt-dl %s [%s] [%s] [options]\n", Spelled(OptionRead), Spelled(OptionSize),
            port);
-    printf("       orbelt-dl %s [%s] [options]\n", Name(OptionErase), port);
-    printf("       orbelt-dl %s [%s | %s] [%s] [options] IMAGE\n", Name(OptionStation),
-           Name(OptionVerify), Name(OptionVerifyOnly), port);
+    printf("       orbelt-dl %s [%s] [options]\n", OptionName(OptionErase), port);
+    printf("       orbelt-dl %s [%s] [options]\n", OptionName(OptionIdentify), port);
+    printf("       orbelt-dl %s [%s | %s] [%s] [options] IMAGE\n", OptionName(OptionStation),
+           OptionName(OptionVerify), OptionName(OptionVerifyOnly), port);
     printf("Downloads the image file IMAGE into the flash of the Orbelt target board on COMN.\n"
            "\n");
     const int count = static_cast<int>(sizeof Options / sizeof Options[0]);

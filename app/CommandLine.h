@@ -13,8 +13,10 @@ struct CArguments
     const char* FileName = nullptr;
     // --help, --version or --list-ports, the first one given: answered instead of a run.
     void (*Question)() = nullptr;
-    // --read or --erase, the last one given; nullptr for a download.
+    // --read, --erase or --identify, the last one given; nullptr for a download.
     const CRunMode* Job = nullptr;
+    // Each of them given (JobBit in app/OptionNames.h): two are refused.
+    unsigned Jobs = 0;
     // A bad argument: nothing after it was applied but the questions and --result, so that a
     // run that fails on its arguments is recorded too. Error says what was wrong.
     bool Failed = false;
@@ -22,7 +24,6 @@ struct CArguments
     const char* Error = "";
     bool VerifyGiven = false;
     bool SizeGiven = false;
-    bool EraseGiven = false;
     bool HelpGiven = false; // --help beside --station: refused instead of answered
     bool SerialFormatGiven = false;
     // Arguments after the image name that look like options but are none: ignored, as
@@ -37,12 +38,16 @@ void WalkArguments(int argc, char** argv, CArguments& arguments);
 // line, as the run's first words.
 bool AcceptArguments(const CArguments& arguments);
 
+// atoi's reading of text (white space, sign, digits) limited to the valid port range; only
+// white space may follow the digits.
+bool ParsePortNumber(const char* text, int& port);
+// Whether the arguments go together; false, with a diagnostic, when they do not.
+bool CheckCombination(const CArguments& arguments);
 // For an option's applier: the walk failed, for the reason format gives. Returns false.
 bool RefuseArgument(CArguments& walk, const char* format, ...)
 #if defined(__GNUC__)
     __attribute__((format(printf, 2, 3)))
 #endif
     ;
-
 // The usage text, one line per option of the table.
 void PrintUsage();

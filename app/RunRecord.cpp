@@ -196,6 +196,17 @@ void FormatLine(const CBoardRun& run, bool ok, long long elapsedMs)
     {
         Add(",\"skipped_bytes\":%d", run.SkippedBytes);
     }
+    // Runs that asked the chip: its codes when it gave them, its name when the table knows it.
+    if (run.ChipRead)
+    {
+        const CChipIdentity& chip = run.Chip;
+        const bool coded =
+            chip.Outcome == EChipOutcome::Known || chip.Outcome == EChipOutcome::Unknown;
+        Add(coded ? ",\"chip_id\":\"%02X:%02X\"" : ",\"chip_id\":null", chip.Manufacturer,
+            chip.Device);
+        Add(",\"chip\":");
+        AddString(chip.Chip != nullptr ? chip.Chip->Name : nullptr);
+    }
     Add("}\n");
 }
 

@@ -1,13 +1,13 @@
 #include "app/SerialNumber.h"
 
 #include "app/CounterFile.h"
-#include "app/OptionValues.h"
 #include "base/Diagnostic.h"
 #include "image/Image.h"
 #include "target/TargetLink.h"
 
 #include <cerrno>
 #include <cinttypes>
+#include <cstdlib>
 #include <cstring>
 
 int SerialAt = -1;
@@ -19,6 +19,25 @@ namespace
 {
 
 unsigned char NumberedImage[ImageCapacity];
+
+// Decimal digits, or 0x and hexadecimal digits; an address of the flash.
+bool ParseFlashAddress(const char* text, int& address)
+{
+    const bool hex = text[0] == '0' && (text[1] == 'x' || text[1] == 'X');
+    const char* digits = hex ? text + 2 : text;
+    const size_t length = strspn(digits, hex ? "0123456789abcdefABCDEF" : "0123456789");
+    if (length == 0 || digits[length] != '\0')
+    {
+        return false;
+    }
+    const unsigned long value = strtoul(digits, nullptr, hex ? 16 : 10);
+    if (value >= static_cast<unsigned long>(ImageCapacity))
+    {
+        return false;
+    }
+    address = static_cast<int>(value);
+    return true;
+}
 
 // The numbers handed out, the latest this many: a board comes back soon after it left.
 const int RememberedNumbers = 4096;

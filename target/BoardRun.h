@@ -2,6 +2,7 @@
 
 #include "base/Diagnostic.h"
 #include "image/Image.h"
+#include "target/Identify.h"
 
 #include <cstdint>
 
@@ -17,6 +18,9 @@ struct CBoardRun
     // When the run started: wall clock and monotonic milliseconds.
     long long StartWallMs = 0;
     long long StartMs = 0;
+    // What the chip said to autoselect, once ChipRead.
+    bool ChipRead = false;
+    CChipIdentity Chip;
     // --skip-blank: the bytes of 0xFF the program stage left out.
     int SkippedBytes = 0;
     // The record could not be written: a station must not go on without records.

@@ -6,6 +6,7 @@
 #include "image/Image.h"
 #include "serial/ComPort.h"
 #include "target/FlashCommands.h"
+#include "target/Identify.h"
 #include "target/Progress.h"
 #include "target/TargetLink.h"
 
@@ -261,12 +262,40 @@ bool ReadImage()
     return RunBlocks(ImageBuffer, ReadBackTransaction);
 }
 
-// Leaves the board ready for the next run after stage failed: its frame reader realigned (not
-// after a stop, which never cuts a frame) and, once the program stage's first cycle is out, the
-// chip out of unlock bypass even if no reply came.
-void RecoverFrom(EStage stage)
+// The chip on the board, told on the console; guarded, also whether the image may go into it:
+// a wrong part, a dead socket or a protected sector is found before anything is erased.
+bool IdentifyOnBoard(CBoardRun& run, bool guarded)
 {
-    if (!StopRequested())
+    EnterStage("Identify");
+    const bool known = IdentifyChip(run.Chip);
+    run.ChipRead = true;
+    PrintChipIdentity(run.Chip);
+    CRefusal refusal{};
+    const int extent = (ImageLength + BlockSize - 1) / BlockSize * BlockSize;
+    const char* refused = !known   ? run.Chip.Reason
+                          : guarded ? RefuseToFlash(run.Chip, 0, extent, refusal)
+                                    : nullptr;
+    // A board that stopped answering has been told why already.
+    if (refused != nullptr && run.Chip.Outcome != EChipOutcome::NoReply)
+    {
+        Diagnose("%s", refused);
+    }
+    return refused == nullptr;
+}
+
+// Ends the console line of the stage that failed with the Error marker, and leaves the board
+// ready for the next run: its frame reader realigned (not after a stop, which never cuts a
+// frame, nor after a chip that answered every frame) and, once the program stage's first cycle
+// is out, the chip out of unlock bypass even if no reply came.
+void RecoverFrom(EStage stage, const CBoardRun& run)
+{
+    // The chip's lines are whole lines: no stage line to end.
+    const bool chipStage = stage == StageIdentify || stage == StageGuard;
+    if (!chipStage)
+    {
+        ShowStageFailed();
+    }
+    if (!StopRequested() && (!chipStage || run.Chip.Outcome == EChipOutcome::NoReply))
     {
         RealignAfterFailure();
     }
@@ -295,6 +324,9 @@ bool RunStage(EStage stage, CBoardRun& run)
         return VerifyImage(run.Image);
     case StageRead:
         return ReadImage();
+    case StageIdentify:
+    case StageGuard:
+        return IdentifyOnBoard(run, stage == StageGuard);
     case NoStage:
         break;
     }
@@ -327,14 +359,13 @@ bool RunStages(const CRunMode& mode, CBoardRun& run, long start)
     }
     bool succeeded = true;
     int i = 0;
-    for (; i < 3 && mode.Stages[i] != NoStage && succeeded; ++i)
+    for (; i < MaxStages && mode.Stages[i] != NoStage && succeeded; ++i)
     {
         succeeded = RunStage(mode.Stages[i], run);
     }
     if (!succeeded)
     {
-        ShowStageFailed();
-        RecoverFrom(mode.Stages[i - 1]);
+        RecoverFrom(mode.Stages[i - 1], run);
     }
     if (mode.ShowsTime)
     {

@@ -12,6 +12,7 @@ namespace
 const char* const Upgraded = "\nFirmware upgraded";
 const char* const Saved = "\nFlash saved";
 const char* const Erased = "\nChip erased";
+const char* const Identified = "\nChip identified";
 
 } // namespace
 
@@ -23,11 +24,29 @@ const CRunMode ProgramVerifyRun = {
 const CRunMode VerifyRun = {"verify", Upgraded, {StageVerify}, false, true};
 const CRunMode ReadRun = {"read", Saved, {StageRead}, true, false};
 const CRunMode EraseRun = {"erase", Erased, {StageErase}, true, false};
+const CRunMode IdentifyRun = {"identify", Identified, {StageIdentify}, true, false};
+
+namespace
+{
+
+const CRunMode GuardedProgramRun = {
+    "program", Upgraded, {StageGuard, StageErase, StageProgram}, true, true};
+const CRunMode GuardedProgramVerifyRun = {
+    "program-verify", Upgraded, {StageGuard, StageErase, StageProgram, StageVerify}, true, true};
+const CRunMode GuardedVerifyRun = {"verify", Upgraded, {StageGuard, StageVerify}, false, true};
+
+} // namespace
 
 const CRunMode* RunMode = &ProgramRun;
 
-const CRunMode& DownloadMode(int verifyMode)
+const CRunMode& DownloadMode(int verifyMode, bool guarded)
 {
+    if (guarded)
+    {
+        return verifyMode == ProgramAndVerify           ? GuardedProgramVerifyRun
+               : verifyMode == VerifyWithoutProgramming ? GuardedVerifyRun
+                                                        : GuardedProgramRun;
+    }
     return verifyMode == ProgramAndVerify           ? ProgramVerifyRun
            : verifyMode == VerifyWithoutProgramming ? VerifyRun
                                                     : ProgramRun;

@@ -19,18 +19,22 @@ const int MaxReadSize = 0x20000; // the whole flash, as much as an image can hol
 
 enum EStage
 {
-    NoStage,      // the end of a shorter list of stages
-    StageErase,   // the chip erase and its poll
-    StageProgram, // the image in unlock-bypass mode
-    StageVerify,  // the flash compared with the image
-    StageRead,    // the flash read into the image buffer
+    NoStage,       // the end of a shorter list of stages
+    StageErase,    // the chip erase and its poll
+    StageProgram,  // the image in unlock-bypass mode
+    StageVerify,   // the flash compared with the image
+    StageRead,     // the flash read into the image buffer
+    StageIdentify, // the chip's codes and protected sectors, told on the console
+    StageGuard,    // the same, and the board refused when the image may not go into its chip
 };
+
+const int MaxStages = 5;
 
 struct CRunMode
 {
     const char* Name;    // as the run record names it
     const char* Verdict; // the last line of a run that succeeded, before any key prompt
-    EStage Stages[3];
+    EStage Stages[MaxStages];
     bool ShowsTime; // the time line follows the stages
     bool LoadsImage;
 };
@@ -40,8 +44,10 @@ extern const CRunMode ProgramVerifyRun;
 extern const CRunMode VerifyRun;
 extern const CRunMode ReadRun;
 extern const CRunMode EraseRun;
+extern const CRunMode IdentifyRun;
 
 // The mode of this run, decided once after the argument walk.
 extern const CRunMode* RunMode;
-// The download's mode for a VerifyMode value.
-const CRunMode& DownloadMode(int verifyMode);
+// The download's mode for a VerifyMode value; guarded, the chip of each board is identified
+// before its flash is touched (a station).
+const CRunMode& DownloadMode(int verifyMode, bool guarded = false);

@@ -140,6 +140,45 @@ TEST_F(DownloadTest, EraseLeavesTheFlashErased)
     EXPECT_TRUE(Board.TraceFrames() == frames);
 }
 
+// --identify through the line: the chip's lines, the verdict by the exit status, and the record.
+TEST_F(DownloadTest, IdentifyTellsTheChipAndItsProtectedSectors)
+{
+    struct CRow
+    {
+        std::vector<std::string> Board;
+        int Status;
+        std::string Chip;
+        std::string Record;
+    };
+    const CRow rows[] = {
+        {{"--chip", "Am29LV001BT", "--protect", "9"},
+         0,
+         "Chip      Am29LV001BT (manufacturer 0x01, device 0xED), 128 KiB, 10 sectors\n"
+         "protected: sector 9 (0x1E000-0x1FFFF)\n",
+         "\"chip_id\":\"01:ED\",\"chip\":\"Am29LV001BT\"}"},
+        {{"--no-chip"}, 1, "Chip      no flash chip answered\n", "\"chip_id\":null,\"chip\":null}"},
+    };
+    for (const CRow& row : rows)
+    {
+        const std::string record = Files.File("runs.jsonl");
+        std::remove(record.c_str());
+        CBoardProcess board;
+        ASSERT_TRUE(board.Start(row.Board));
+        CProcessResult result = RunDownloader(
+            {"--identify", "-p", "7", "--no-wait", "--result", record}, board.Device(), 7, 10);
+        ASSERT_TRUE(board.Stop()) << board.Stderr();
+        EXPECT_TRUE(result.ExitedWith(row.Status)) << result.Describe();
+        EXPECT_EQ(ConsoleBody(result.Out),
+                  row.Chip + "Time  <t>\n" +
+                      (row.Status == 0 ? OkEndingWith("Chip identified, press any key to continue")
+                                       : NgEnding));
+        EXPECT_NE(ReadFileText(record).find(row.Record), std::string::npos) << ReadFileText(record);
+        // The chip is left reading its array: the last write cycle is the reset.
+        const std::vector<CBoardFrame> frames = board.TraceFrames();
+        EXPECT_EQ(frames.size(), row.Status == 0 ? 3u + 2 + 10 + 1 + 2 : 3u + 2 + 1 + 2);
+    }
+}
+
 // The records of a good run, a failed one and one that found no port, read by a JSON parser;
 // the CRC and the SHA-256 of the image file are checked against Python's own.
 TEST_F(DownloadTest, ResultLinesAreJson)

@@ -83,9 +83,11 @@ TEST(Station, TwoBoardsThenCtrlCWhileWaiting)
     // What a single run prints for the same image: each board must show exactly that.
     CProcessResult single = RunDownloader({"-v", "-p", "7", image}, link);
     ASSERT_TRUE(single.ExitedWith(1)) << single.Describe();
-    // A station asks for no key.
+    // A station identifies each board's chip first, and asks for no key.
     std::string singleBody = ConsoleBody(single.Out);
     singleBody.erase(singleBody.find(", press any key to continue"));
+    singleBody.insert(0, "Chip      Am29F010B (manufacturer 0x01, device 0x20), 128 KiB, 8 sectors\n"
+                         "no sector protected\n");
 
     CBackgroundProcess station;
     CProcessOptions options;
@@ -132,7 +134,7 @@ TEST(Station, TwoBoardsThenCtrlCWhileWaiting)
     std::smatch parts;
     // A message on standard error (the port that cannot open while the adapter is gone) ends
     // the status line first.
-    const std::regex layout("(Board 1: [^\n]*)\n(Erase[^]*)\n\n(Board 2: [^]*?)\n(Erase[^]*)\n\n"
+    const std::regex layout("(Board 1: [^\n]*)\n(Chip[^]*)\n\n(Board 2: [^]*?)\n(Chip[^]*)\n\n"
                             "(Board 3: [^\n]*)\n\n2 boards flashed: 2 OK, 0 NG\n");
     ASSERT_TRUE(std::regex_match(body, parts, layout)) << body;
     EXPECT_EQ(LastStatus(parts[1]), "Board 1: started (0 OK, 0 NG)");
@@ -148,7 +150,8 @@ TEST(Station, TwoBoardsThenCtrlCWhileWaiting)
                             "\"image_length\":1000,\"image_crc32\":\"[0-9a-f]{8}\","
                             "\"image_sha256\":\"[0-9a-f]{64}\",\"mode\":\"program-verify\","
                             "\"result\":\"OK\",\"failed_stage\":null,"
-                            "\"reason\":null,\"elapsed_seconds\":[0-9]+\\.[0-9]{3}\\}\n");
+                            "\"reason\":null,\"elapsed_seconds\":[0-9]+\\.[0-9]{3},"
+                            "\"chip_id\":\"01:20\",\"chip\":\"Am29F010B\"\\}\n");
     std::vector<std::string> boards;
     for (std::sregex_iterator it(log.begin(), log.end(), record), end; it != end; ++it)
     {

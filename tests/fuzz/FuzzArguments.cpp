@@ -1,6 +1,5 @@
 // The argument walk over any argv: argument texts are the fuzz input split at NUL bytes.
 #include "app/CommandLine.h"
-#include "app/OptionValues.h"
 #include "app/Settings.h"
 #include "target/RunPlan.h"
 #include "tests/fuzz/FuzzCheck.h"

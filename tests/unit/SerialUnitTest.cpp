@@ -206,7 +206,7 @@ TEST_F(Serial, AStationLeavesABoardThatComesBackAlone)
         << Console;
     EXPECT_NE(Console.find("Board 2: started with serial 1001 (1 OK, 0 NG)"), std::string::npos)
         << Console;
-    EXPECT_NE(Console.find("\nSerial    1001\nErase"), std::string::npos) << Console;
+    EXPECT_NE(Console.find("\nSerial    1001\nChip "), std::string::npos) << Console;
     EXPECT_NE(Console.find("Board 3: remove board 2, serial 1001"), std::string::npos) << Console;
     EXPECT_NE(Records.find("\"board\":1,\"serial\":1000,"), std::string::npos) << Records;
     EXPECT_NE(Records.find("\"board\":2,\"serial\":1001,"), std::string::npos) << Records;

@@ -254,7 +254,10 @@ TEST_F(Station, FlashesEachBoardOnceWithItsVerdictAndRecord)
 
     EXPECT_EQ(Run({"-v"}), 1);
 
-    const std::vector<std::string> stages = {"Erase             Ok", "Program        100 %"};
+    // Each board's chip is identified before anything else.
+    const std::vector<std::string> stages = {
+        "Chip      Am29F010B (manufacturer 0x01, device 0x20), 128 KiB, 8 sectors",
+        "no sector protected", "Erase             Ok", "Program        100 %"};
     const std::vector<std::string> expected =
         std::vector<std::string>{"Board 1: started (0 OK, 0 NG)"} + stages +
         std::vector<std::string>{"Verify         100 %", "Time  0:00"} + OkScreen +
@@ -291,7 +294,8 @@ TEST_F(Station, FlashesEachBoardOnceWithItsVerdictAndRecord)
         // realignment of its frame reader: four zero bytes unanswered for 50 ms each, and a
         // quiet line before and after; the board that failed once more after its failure.
         const char* elapsed = board == 1 ? "0.480" : "0.240";
-        EXPECT_NE(record.find("\"elapsed_seconds\":" + std::string(elapsed) + "}"),
+        EXPECT_NE(record.find("\"elapsed_seconds\":" + std::string(elapsed) +
+                              ",\"chip_id\":\"01:20\",\"chip\":\"Am29F010B\"}"),
                   std::string::npos)
             << record;
         EXPECT_EQ(CBytes(BoardFlash(board).begin(), BoardFlash(board).begin() + Length), Plain());
@@ -322,9 +326,9 @@ TEST_F(Station, BoardThatStaysIsFlashedOnce)
         RequestStopAt(20000, SIGTERM);
         EXPECT_EQ(Run({"-v"}), passes ? 0 : 1);
         ASSERT_EQ(BoardsPutOn(), 1);
-        // One erase, one pass of programming: the write cycles of erase, bypass and its
-        // program cycles, and the program frames.
-        EXPECT_EQ(FramesWith(0, 0x80), 6u + 3 + 256 + 2);
+        // One erase, one pass of programming: the write cycles of autoselect and its reset,
+        // erase, bypass and its program cycles, and the program frames.
+        EXPECT_EQ(FramesWith(0, 0x80), 4u + 6 + 3 + 256 + 2);
         EXPECT_EQ(FramesWith(0, 0xC0), 256u);
         // Then probes every quarter second for the 19.5 s after the download.
         EXPECT_GE(ProbesSent(0), 19500u / ProbePeriodMs);
@@ -345,7 +349,7 @@ TEST_F(Station, SkippedBytesAreEachBoardsOwn)
     EXPECT_EQ(Records[0].find("\"skipped_bytes\":0}"), std::string::npos) << Records[0];
     EXPECT_NE(Records[0].find("\"result\":\"OK\""), std::string::npos) << Records[0];
     EXPECT_NE(Records[1].find("\"failed_stage\":\"Erase\""), std::string::npos) << Records[1];
-    EXPECT_NE(Records[1].find("\"skipped_bytes\":0}"), std::string::npos) << Records[1];
+    EXPECT_NE(Records[1].find("\"skipped_bytes\":0,"), std::string::npos) << Records[1];
 }
 
 // While the adapter is away the status says so, and a message on standard error gets a line of
@@ -356,6 +360,28 @@ TEST_F(Station, TellsAnAdapterGoneOnALineOfItsOwn)
     RequestStopAt(6000, SIGINT);
     EXPECT_EQ(Run({}), 0);
     EXPECT_TRUE(std::regex_search(Console, std::regex("NG\\) *\nBoard 2: adapter gone"))) << Console;
+}
+
+// A board whose chip may not take the image is refused before anything is erased or
+// programmed; the station goes on with the next board.
+TEST_F(Station, RefusesABoardWithoutAChipAndFlashesTheNext)
+{
+    std::string error;
+    ASSERT_TRUE(ConnectBoard({"--erase-ms", "0", "--no-chip"}, {}, error)) << error;
+    TakeBoardOffAt(2000);
+    PutOnAt(4000);
+    RequestStopAt(8000, SIGINT);
+    EXPECT_EQ(Run({}), 1);
+    ASSERT_EQ(Records.size(), 2u);
+    EXPECT_NE(Records[0].find("\"failed_stage\":\"Identify\",\"reason\":\"no flash chip "
+                              "answered\""),
+              std::string::npos)
+        << Records[0];
+    EXPECT_NE(Records[0].find("\"chip_id\":null,\"chip\":null}"), std::string::npos);
+    // Autoselect, its reset, and no other write cycle.
+    EXPECT_EQ(FramesWith(0, 0x80), 4u);
+    EXPECT_EQ(FramesWith(0, 0xC0), 0u);
+    EXPECT_NE(Records[1].find("\"result\":\"OK\""), std::string::npos) << Records[1];
 }
 
 #if !defined(_WIN32)

@@ -1,11 +1,10 @@
-// The counter file shared by processes: each number handed out once, and kept when the process
-// that took it is killed.
+// The counter file shared by processes: each number handed out once (a killed run: see
+// tests/e2e/SerialNumberTest.cpp).
 #include "tests/support/Files.h"
 #include "tests/support/Process.h"
 
 #include <gtest/gtest.h>
 
-#include <csignal>
 #include <set>
 #include <sstream>
 
@@ -34,21 +33,4 @@ TEST(CounterProcessTest, TwoProcessesNeverTakeTheSameNumber)
     EXPECT_EQ(numbers.size(), 2u * each);
     EXPECT_EQ(*numbers.begin(), 5000);
     EXPECT_EQ(ReadFileText(counter), std::to_string(5000 + 2 * each) + "\n");
-}
-
-TEST(CounterProcessTest, ANumberTakenStaysTakenWhenTheProcessIsKilled)
-{
-    CTempDirectory folder;
-    const std::string counter = folder.File("serial.txt");
-    ASSERT_TRUE(WriteFileText(counter, "77\n"));
-    CProcessOptions options;
-    options.Stdin = EStdin::Pipe;
-    CBackgroundProcess taker;
-    ASSERT_TRUE(taker.Start({ORBELT_COUNTER_TAKER, counter, "1", "--hold"}, options));
-    std::string line;
-    ASSERT_TRUE(taker.ReadFirstLine(line, 30)) << taker.Stderr();
-    ASSERT_TRUE(taker.SendSignal(SIGKILL));
-    ASSERT_TRUE(taker.Wait(30));
-    EXPECT_EQ(line, "77");
-    EXPECT_EQ(ReadFileText(counter), "78\n");
 }

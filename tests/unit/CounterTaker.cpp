@@ -1,5 +1,4 @@
-// Takes COUNT numbers from the counter file FILE, printing each on a line as soon as it is
-// taken; with --hold it then waits for the end of standard input, so that a test can kill it.
+// Takes COUNT numbers from the counter file FILE, printing each on a line as soon as it is taken.
 #include "app/CounterFile.h"
 
 #include <cerrno>
@@ -10,12 +9,7 @@
 
 int main(int argc, char** argv)
 {
-    if (argc < 3)
-    {
-        fprintf(stderr, "usage: %s FILE COUNT [--hold]\n", argv[0]);
-        return 2;
-    }
-    for (long i = strtol(argv[2], nullptr, 10); i > 0; --i)
+    for (long i = argc == 3 ? strtol(argv[2], nullptr, 10) : 0; i > 0; --i)
     {
         uint64_t number = 0;
         ECounterStatus status = TakeNextNumber(argv[1], number);
@@ -27,8 +21,5 @@ int main(int argc, char** argv)
         printf("%" PRIu64 "\n", number);
         fflush(stdout);
     }
-    while (argc > 3 && strcmp(argv[3], "--hold") == 0 && getchar() != EOF)
-    {
-    }
-    return 0;
+    return argc == 3 ? 0 : 2;
 }

@@ -128,8 +128,8 @@ enum EEraseWait
 {
     EraseDone,
     EraseFailed,
-    // The first two polls read the same, and not erased: a running erase toggles its status
-    // bits from read to read, so it never began.
+    // Two polls in a row read the same, and not erased: a running erase toggles its status bits
+    // from read to read, so none is running. The first poll may be a frame out of step.
     EraseNotStarted,
 };
 
@@ -137,13 +137,13 @@ enum EEraseWait
 // and, at the end, what the one-second polls would have shown at the poll that saw the same:
 // the marks taken back and " Ok". The last poll comes when the last one-second poll would.
 // The first poll may have gone out already, right behind the erase cycles. With watchStart, an
-// erase that has not started ends the wait at the second poll, its marks taken back.
+// erase that is not running ends the wait at the poll that shows it, its marks taken back.
 EEraseWait AwaitErased(const CPollSchedule& schedule, bool firstPollSent, bool watchStart)
 {
     const int pollsPerMark = OneSecondPolls.PeriodMs / schedule.PeriodMs;
     const int lastPoll = (ErasePollLimit - 1) * pollsPerMark;
     const long long start = ClockMilliseconds();
-    unsigned char first = 0;
+    unsigned char last = 0;
     for (int poll = 0; poll <= lastPoll; ++poll)
     {
         if (schedule.FixedGrid)
@@ -171,12 +171,12 @@ EEraseWait AwaitErased(const CPollSchedule& schedule, bool firstPollSent, bool w
             }
             return answered ? EraseDone : EraseFailed;
         }
-        first = poll == 0 ? value : first;
-        if (watchStart && poll == 1 && value == first)
+        if (watchStart && poll > 0 && value == last)
         {
             ShowErasePollsTakenBack(1 + poll / pollsPerMark);
             return EraseNotStarted;
         }
+        last = value;
         if (!schedule.FixedGrid)
         {
             PauseMilliseconds(schedule.PeriodMs);

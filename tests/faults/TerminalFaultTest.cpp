@@ -4,6 +4,7 @@
 #include "tests/faults/FaultSupport.h"
 
 #include <algorithm>
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <unistd.h>
@@ -364,6 +365,47 @@ TEST_F(EarlyEndTest, FailedProgramTransaction)
                                           ErrorMarker + "Time  <t>\n" + NgEnding);
     ExpectSecondDownloadFlashes();
     ExpectBypassLeftAtAPairBoundary(true);
+}
+
+// A board left out of step without a power cycle: its chip in unlock bypass after the host was
+// killed while programming, or a frame cut short in its reader (an adapter pulled mid-frame).
+// The next download finds the erase has not started, mends it and passes at its first try.
+TEST_F(EarlyEndTest, NoPowerCycleAfterAKillOrACutFrame)
+{
+    for (bool killed : {true, false})
+    {
+        CBoardProcess board;
+        ASSERT_TRUE(board.Start({"--erase-ms", "0", "--baud", "115200"}));
+        CBackgroundProcess first;
+        ASSERT_TRUE(first.Start({ORBELT_DL_PATH, "-p", "7", Image}, DownloaderOptions(board.Device())));
+        ASSERT_TRUE(WaitUntil([&] { return first.Stdout().find(killed ? " 25 %" : "Firmware") !=
+                                           std::string::npos; },
+                              30));
+        if (killed)
+        {
+            ASSERT_TRUE(first.SendSignal(SIGKILL));
+        }
+        ASSERT_TRUE(first.Wait(10));
+        SleepFor(0.5); // the frames still on the paced line reach the board
+        if (!killed)
+        {
+            const int fd = open(board.Device().c_str(), O_WRONLY | O_NOCTTY);
+            ASSERT_GE(fd, 0);
+            const unsigned char cut[] = {0x80, 0x33};
+            EXPECT_EQ(write(fd, cut, sizeof cut), 2);
+            close(fd);
+        }
+        const double start = MonotonicSeconds();
+        CProcessResult again =
+            RunDownloaderWith({"-p", "7", Image}, board.Device(), EStdin::DevNull);
+        // A paced download of the image takes about 9 s; an erase that never ends, 35 s more.
+        EXPECT_LT(MonotonicSeconds() - start, 25.0);
+        EXPECT_TRUE(again.ExitedWith(1)) << again.Describe();
+        EXPECT_NE(again.Out.find("Firmware upgraded"), std::string::npos) << again.Out;
+        EXPECT_NE(again.Err.find("the chip erase did not start"), std::string::npos) << again.Err;
+        ASSERT_TRUE(board.Stop()) << board.Stderr();
+        EXPECT_EQ(board.Dump(), FlashAfterDownload(Plain));
+    }
 }
 
 } // namespace

@@ -135,7 +135,7 @@ class CModel
 
     bool AwaitErased()
     {
-        uint8_t first = 0;
+        uint8_t last = 0;
         for (int poll = 0; poll < ErasePollLimit; ++poll)
         {
             Frame(CommandRead, 0, 0);
@@ -148,8 +148,7 @@ class CModel
             {
                 return true;
             }
-            first = poll == 0 ? *value : first;
-            if (poll == 1 && *value == first)
+            if (poll > 0 && *value == last)
             {
                 // An erase that never started: realigned, then the first leave-bypass cycle
                 // finds no reply left.
@@ -157,6 +156,7 @@ class CModel
                 Frame(CommandWriteCycle, 0x333, 0x90);
                 return false;
             }
+            last = *value;
         }
         return false;
     }

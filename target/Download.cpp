@@ -272,7 +272,7 @@ bool IdentifyOnBoard(CBoardRun& run, bool guarded)
     PrintChipIdentity(run.Chip);
     CRefusal refusal{};
     const int extent = (ImageLength + BlockSize - 1) / BlockSize * BlockSize;
-    const char* refused = !known   ? run.Chip.Reason
+    const char* refused = !known    ? run.Chip.Reason
                           : guarded ? RefuseToFlash(run.Chip, 0, extent, refusal)
                                     : nullptr;
     // A board that stopped answering has been told why already.

@@ -86,8 +86,9 @@ TEST(Station, TwoBoardsThenCtrlCWhileWaiting)
     // A station identifies each board's chip first, and asks for no key.
     std::string singleBody = ConsoleBody(single.Out);
     singleBody.erase(singleBody.find(", press any key to continue"));
-    singleBody.insert(0, "Chip      Am29F010B (manufacturer 0x01, device 0x20), 128 KiB, 8 sectors\n"
-                         "no sector protected\n");
+    singleBody.insert(0,
+                      "Chip      Am29F010B (manufacturer 0x01, device 0x20), 128 KiB, 8 sectors\n"
+                      "no sector protected\n");
 
     CBackgroundProcess station;
     CProcessOptions options;

@@ -6,6 +6,9 @@
 #include "app/Settings.h"
 #include "base/Diagnostic.h"
 
+#include <algorithm>
+#include <iterator>
+
 namespace
 {
 
@@ -14,14 +17,10 @@ const EOption FlashJobs[] = {OptionRead, OptionErase, OptionIdentify};
 // The jobs given, in the table's order.
 const char* NthJob(const CArguments& walk, int n)
 {
-    for (EOption job : FlashJobs)
-    {
-        if ((walk.Jobs & JobBit(job)) != 0 && n-- == 0)
-        {
-            return OptionName(job);
-        }
-    }
-    return nullptr;
+    const EOption* job =
+        std::find_if(std::begin(FlashJobs), std::end(FlashJobs),
+                     [&](EOption option) { return (walk.Jobs & JobBit(option)) != 0 && n-- == 0; });
+    return job != std::end(FlashJobs) ? OptionName(*job) : nullptr;
 }
 
 const char* FirstJob(const CArguments& walk)

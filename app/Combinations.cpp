@@ -2,8 +2,12 @@
 // does not matter.
 #include "app/CommandLine.h"
 #include "app/OptionNames.h"
+#include "app/SerialNumber.h"
 #include "app/Settings.h"
 #include "base/Diagnostic.h"
+
+#include <algorithm>
+#include <iterator>
 
 namespace
 {
@@ -13,14 +17,10 @@ const EOption FlashJobs[] = {OptionRead, OptionErase, OptionIdentify};
 // The jobs given, in the table's order.
 const char* NthJob(const CArguments& walk, int n)
 {
-    for (EOption job : FlashJobs)
-    {
-        if ((walk.Jobs & JobBit(job)) != 0 && n-- == 0)
-        {
-            return OptionName(job);
-        }
-    }
-    return nullptr;
+    const EOption* job =
+        std::find_if(std::begin(FlashJobs), std::end(FlashJobs),
+                     [&](EOption option) { return (walk.Jobs & JobBit(option)) != 0 && n-- == 0; });
+    return job != std::end(FlashJobs) ? OptionName(*job) : nullptr;
 }
 
 const char* FirstJob(const CArguments& walk)
@@ -37,7 +37,7 @@ const char* SecondJob(const CArguments& walk)
 // alone, and nobody is there to read a help text.
 bool CheckStation(const CArguments& walk)
 {
-    const char* other = walk.Jobs != 0    ? FirstJob(walk)
+    const char* other = walk.Jobs != 0   ? FirstJob(walk)
                         : walk.HelpGiven ? OptionName(OptionHelp)
                                          : nullptr;
     if (other != nullptr)
@@ -67,6 +67,35 @@ bool CheckUpdate(const CArguments& walk)
         return false;
     }
     return true;
+}
+
+// A serial number goes into the image of a board being programmed, from a counter file.
+bool CheckSerial(const CArguments& walk)
+{
+    const bool at = SerialAt >= 0;
+    const char* other = walk.Jobs != 0                           ? FirstJob(walk)
+                        : VerifyMode == VerifyWithoutProgramming ? OptionName(OptionVerifyOnly)
+                                                                 : nullptr;
+    if (at && SerialPath == nullptr)
+    {
+        Diagnose("%s needs %s", OptionName(OptionSerialAt), OptionName(OptionSerialFile));
+    }
+    else if (!at && (SerialPath != nullptr || walk.SerialFormatGiven))
+    {
+        Diagnose("%s needs %s",
+                 OptionName(SerialPath != nullptr ? OptionSerialFile : OptionSerialFormat),
+                 OptionName(OptionSerialAt));
+    }
+    else if (at && other != nullptr)
+    {
+        Diagnose("%s cannot be combined with %s: a number is written as a board is programmed",
+                 OptionName(OptionSerialAt), other);
+    }
+    else
+    {
+        return true;
+    }
+    return false;
 }
 
 } // namespace
@@ -100,7 +129,7 @@ bool CheckCombination(const CArguments& walk)
     }
     else
     {
-        return true;
+        return CheckSerial(walk);
     }
     return false;
 }

@@ -2,9 +2,11 @@
 
 #include "app/OptionNames.h"
 #include "app/Questions.h"
+#include "app/SerialNumber.h"
 #include "app/Settings.h"
 #include "base/Diagnostic.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cstdarg>
 #include <cstdio>
@@ -21,13 +23,9 @@ namespace
 // Room for any path in a message about it.
 char WalkError[16384];
 
-bool Refuse(CArguments& walk, const char* format, ...)
-#if defined(__GNUC__)
-    __attribute__((format(printf, 2, 3)))
-#endif
-    ;
+} // namespace
 
-bool Refuse(CArguments& walk, const char* format, ...)
+bool RefuseArgument(CArguments& walk, const char* format, ...)
 {
     va_list arguments;
     va_start(arguments, format);
@@ -36,6 +34,9 @@ bool Refuse(CArguments& walk, const char* format, ...)
     walk.Error = WalkError;
     return false;
 }
+
+namespace
+{
 
 // Plain decimal digits only: a size is never guessed from a typo.
 bool ParseReadSize(const char* text, int& size)
@@ -71,7 +72,7 @@ bool TakePath(CArguments& walk, const char* name, const char* value, const char*
 {
     if (value == nullptr || value[0] == '\0')
     {
-        return Refuse(walk, "%s needs a file name", name);
+        return RefuseArgument(walk, "%s needs a file name", name);
     }
     path = value;
     return true;
@@ -97,7 +98,7 @@ bool ApplyPort(CArguments& walk, const char*, const char* value)
     if (value == nullptr || !ParsePortNumber(value, PortNumber))
     {
         walk.ErrorOnConsole = true;
-        return Refuse(walk, "invalid port number");
+        return RefuseArgument(walk, "invalid port number");
     }
     return true;
 }
@@ -124,15 +125,16 @@ bool ApplySize(CArguments& walk, const char*, const char* value)
 {
     if (value == nullptr || !ParseReadSize(value, ReadSize))
     {
-        return Refuse(walk, "invalid read size '%s': give a number of bytes from 1 to %d",
-                      value != nullptr ? value : "", MaxReadSize);
+        return RefuseArgument(walk, "invalid read size '%s': give a number of bytes from 1 to %d",
+                              value != nullptr ? value : "", MaxReadSize);
     }
     walk.SizeGiven = true;
     return true;
 }
 
 // A job on the flash alone: --erase and --identify (--read takes its file too).
-template <const CRunMode& Mode, EOption Row> bool ApplyJob(CArguments& walk, const char*, const char*)
+template <const CRunMode& Mode, EOption Row>
+bool ApplyJob(CArguments& walk, const char*, const char*)
 {
     walk.Job = &Mode;
     walk.Jobs |= JobBit(Row);
@@ -184,6 +186,12 @@ const COption Options[] = {
     {"--result", "FILE", "append one JSON line describing the run to FILE", ApplyResult, true},
     {"--station", nullptr, "flash board after board on the port, no key waits, until Ctrl-C",
      TurnOn<StationMode>, false},
+    {"--serial-at", "ADDR", "put each board's serial number at flash address ADDR (0x: hex)",
+     ApplySerialAt, false},
+    {"--serial-file", "FILE", "the serial number counter: its first line is the next number",
+     ApplySerialFile, false},
+    {"--serial-format", "F", "le32 (default), be32, le16, be16, le64, be64 or decN (N digits)",
+     ApplySerialFormat, false},
     {"--list-ports", nullptr, "list the serial ports and the number to pass to -p, and exit",
      AskQuestion<PrintPortList>, true},
     {"--help", nullptr, "print this help and exit", AskQuestion<PrintUsage>, true},
@@ -284,6 +292,7 @@ void WalkArguments(int argc, char** argv, CArguments& walk)
     NoWait = false;
     ResultPath = nullptr;
     StationMode = false;
+    ResetSerialSettings();
     for (int i = 1; i < argc; ++i)
     {
         const COption* option = FindOption(argv[i]);
@@ -357,9 +366,15 @@ void PrintUsage()
            OptionName(OptionVerify), OptionName(OptionVerifyOnly), OptionName(OptionUpdate), port);
     printf("Downloads the image file IMAGE into the flash of the Orbelt target board on COMN.\n"
            "\n");
-    for (int option = 0; option < static_cast<int>(sizeof Options / sizeof Options[0]); ++option)
+    const int count = static_cast<int>(sizeof Options / sizeof Options[0]);
+    int width = 0;
+    for (int option = 0; option < count; ++option)
     {
-        printf("  %-13s  %s\n", Spelled(static_cast<EOption>(option)), Options[option].Help);
+        width = std::max(width, static_cast<int>(strlen(Spelled(static_cast<EOption>(option)))));
+    }
+    for (int option = 0; option < count; ++option)
+    {
+        printf("  %-*s  %s\n", width, Spelled(static_cast<EOption>(option)), Options[option].Help);
     }
     printf(
         "\n"

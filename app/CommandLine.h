@@ -26,6 +26,7 @@ struct CArguments
     bool SizeGiven = false;
     bool UpdateGiven = false;
     bool HelpGiven = false; // --help beside --station: refused instead of answered
+    bool SerialFormatGiven = false;
     // Arguments after the image name that look like options but are none: ignored, as
     // always, but pointed out.
     const char* Ignored[MaxIgnoredArguments] = {};
@@ -43,5 +44,11 @@ bool AcceptArguments(const CArguments& arguments);
 bool ParsePortNumber(const char* text, int& port);
 // Whether the arguments go together; false, with a diagnostic, when they do not.
 bool CheckCombination(const CArguments& arguments);
+// For an option's applier: the walk failed, for the reason format gives. Returns false.
+bool RefuseArgument(CArguments& walk, const char* format, ...)
+#if defined(__GNUC__)
+    __attribute__((format(printf, 2, 3)))
+#endif
+    ;
 // The usage text, one line per option of the table.
 void PrintUsage();

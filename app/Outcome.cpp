@@ -1,7 +1,9 @@
 #include "app/Outcome.h"
 
 #include "app/RunRecord.h"
+#include "app/SerialNumber.h"
 #include "app/Settings.h"
+#include "base/Clock.h"
 #include "base/Diagnostic.h"
 #include "base/Stop.h"
 #include "image/Image.h"
@@ -29,11 +31,13 @@ const char* const NgBanner[] = {
 const char* const KeyPrompt = ", press any key to continue";
 
 // Only the work on the board turns signals into stop requests: before it (a FIFO image that
-// waits for its writer) and after it (saving a read-back, the key wait) they act as usual.
+// waits for its writer) and after it (saving a read-back, the key wait) they act as usual. The
+// board's serial number is taken once the port is open, right before the first frame.
 bool DownloadUntilStopped(CBoardRun& run)
 {
     CatchStopRequests();
-    bool succeeded = RunDownload(run);
+    const long start = ClockSeconds();
+    bool succeeded = OpenTargetPort() && TakeSerialNumber(run) && RunStages(*RunMode, run, start);
     ReleaseStopRequests();
     return succeeded;
 }
@@ -87,7 +91,7 @@ bool ReadFlashIntoFile(CBoardRun& run)
 
 bool DownloadImage(const char* fileName, CBoardRun& run)
 {
-    return LoadNamedImage(fileName) && DownloadUntilStopped(run);
+    return LoadNamedImage(fileName) && CheckSerialNumbers() && DownloadUntilStopped(run);
 }
 
 } // namespace

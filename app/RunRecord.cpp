@@ -8,10 +8,13 @@
 #include "base/Stop.h"
 #include "image/Crc32.h"
 #include "image/Image.h"
+#include "image/Sha256.h"
 #include "serial/ComPort.h"
 #include "target/RunPlan.h"
 
+#include <algorithm>
 #include <cerrno>
+#include <cinttypes>
 #include <cstdarg>
 #include <cstdint>
 #include <cstdio>
@@ -24,6 +27,7 @@ const char* ImagePath = nullptr;
 bool ImageBytesKnown = false;
 int RecordedLength = 0;
 uint32_t RecordedCrc = 0;
+char RecordedSha256[2 * Sha256DigestLength + 1] = "";
 
 enum ERecordState
 {
@@ -154,6 +158,10 @@ void FormatLine(const CBoardRun& run, bool ok, long long elapsedMs)
     {
         Add(",\"board\":%d", run.Board);
     }
+    if (run.HasSerial)
+    {
+        Add(",\"serial\":%" PRIu64, run.Serial);
+    }
     Add(",\"image\":");
     AddString(ImagePath);
     if (ImageBytesKnown)
@@ -164,6 +172,11 @@ void FormatLine(const CBoardRun& run, bool ok, long long elapsedMs)
     else
     {
         Add(",\"image_length\":null,\"image_crc32\":null");
+    }
+    if (RunMode->LoadsImage)
+    {
+        Add(",\"image_sha256\":");
+        AddString(ImageBytesKnown ? RecordedSha256 : nullptr);
     }
     Add(",\"mode\":\"%s\",\"result\":\"%s\",\"failed_stage\":", RunMode->Name, ok ? "OK" : "NG");
     AddString(ok ? nullptr : CurrentStage());
@@ -187,7 +200,8 @@ void FormatLine(const CBoardRun& run, bool ok, long long elapsedMs)
     if (run.ChipRead)
     {
         const CChipIdentity& chip = run.Chip;
-        const bool coded = chip.Outcome == EChipOutcome::Known || chip.Outcome == EChipOutcome::Unknown;
+        const bool coded =
+            chip.Outcome == EChipOutcome::Known || chip.Outcome == EChipOutcome::Unknown;
         Add(coded ? ",\"chip_id\":\"%02X:%02X\"" : ",\"chip_id\":null", chip.Manufacturer,
             chip.Device);
         Add(",\"chip\":");
@@ -219,6 +233,20 @@ void RecordImageBytes()
     ImageBytesKnown = true;
     RecordedLength = ImageLength;
     RecordedCrc = Crc32(ImageBuffer, static_cast<size_t>(ImageLength));
+    // Of the file's bytes, scrambled as they were read, so that sha256sum gives the same.
+    CSha256 hash;
+    StartSha256(hash);
+    for (int offset = 0; offset < ImageLength; offset += ImageKeyLength)
+    {
+        unsigned char chunk[ImageKeyLength];
+        const size_t length = static_cast<size_t>(std::min(ImageKeyLength, ImageLength - offset));
+        memcpy(chunk, ImageBuffer + offset, length);
+        ApplyImageKey(chunk, length);
+        AddToSha256(hash, chunk, length);
+    }
+    unsigned char digest[Sha256DigestLength];
+    FinishSha256(hash, digest);
+    Sha256Hex(digest, RecordedSha256);
 }
 
 bool OpenRunRecord()

@@ -2,6 +2,7 @@
 
 #include "app/Outcome.h"
 #include "app/RunRecord.h"
+#include "app/SerialNumber.h"
 #include "base/Clock.h"
 #include "base/Diagnostic.h"
 #include "base/Stop.h"
@@ -9,6 +10,7 @@
 #include "target/RunPlan.h"
 #include "target/Station.h"
 
+#include <cinttypes>
 #include <cstdio>
 
 namespace
@@ -20,10 +22,12 @@ int Passed = 0;
 // drawn) and what it shows.
 int StatusLength = 0;
 ELineState StatusShown = LineEmpty;
+// What the line shows while the board flashed last, or one that came back, is still there.
+char Leaving[64];
 
 void DrawStatus(const char* state)
 {
-    char line[80];
+    char line[128];
     int length = snprintf(line, sizeof line, "Board %d: %s (%d OK, %d NG)", Flashed + 1, state,
                           Passed, Flashed - Passed);
     // Spaces cover what is left of a longer line before it.
@@ -49,32 +53,84 @@ void ShowLine(ELineState state)
         return;
     }
     StatusShown = state;
-    char leaving[40];
-    snprintf(leaving, sizeof leaving, "remove board %d", Flashed);
-    DrawStatus(state == LineOccupied   ? leaving
+    DrawStatus(state == LineOccupied   ? Leaving
                : state == LineSettling ? "board found"
                : state == LineNoPort   ? "adapter gone"
                                        : "waiting");
 }
 
-// What a single run prints from the first stage label to the verdict, and its record, in a run
-// value of the board's own. False when the record could not be written.
-bool FlashBoard()
+// A board may go on only with a record and a serial number (--serial-at) of its own.
+enum EBoardEnd
 {
-    DrawStatus("started");
-    printf("\n");
-    StatusLength = 0;
+    BoardDone,
+    BoardNotRecorded,
+    BoardNotNumbered,
+};
+
+// What a single run prints from the first stage label to the verdict, and its record, in a run
+// value of the board's own. Its frame reader is realigned first unless that was done already.
+EBoardEnd FlashBoard(bool realigned)
+{
     CBoardRun run;
     run.Board = Flashed + 1;
     KeepNotesIn(&run.Notes);
     StartRunRecord(run);
-    RealignBoard();
-    const bool passed = FinishRun(run, RunStages(*RunMode, run, ClockSeconds()));
+    const bool numbered = TakeSerialNumber(run);
+    char started[48];
+    snprintf(started, sizeof started, run.HasSerial ? "started with serial %" PRIu64 : "started",
+             run.Serial);
+    DrawStatus(started);
+    printf("\n");
+    StatusLength = 0;
+    if (!realigned)
+    {
+        RealignBoard();
+    }
+    const bool passed = FinishRun(run, numbered && RunStages(*RunMode, run, ClockSeconds()));
     KeepNotesIn(nullptr);
     ++Flashed;
     Passed += passed ? 1 : 0;
     printf("\n\n");
-    return !run.RecordLost;
+    int length = snprintf(Leaving, sizeof Leaving, "remove board %d", Flashed);
+    if (run.HasSerial)
+    {
+        snprintf(Leaving + length, sizeof Leaving - length, ", serial %" PRIu64, run.Serial);
+    }
+    return run.RecordLost ? BoardNotRecorded : numbered ? BoardDone : BoardNotNumbered;
+}
+
+// With --serial-at, a board found is one this station numbered before when its number field
+// says so: it came back (a bounced contact, an adapter that vanished, an operator's slip).
+bool CameBack()
+{
+    uint64_t number = 0;
+    if (!BoardCameBack(number))
+    {
+        return false;
+    }
+    snprintf(Leaving, sizeof Leaving, "board %" PRIu64 " again: remove it", number);
+    return true;
+}
+
+// Flashes the board found unless it came back. False when the station must stop.
+bool ServeBoard()
+{
+    const bool realigned = SerialAt >= 0;
+    if (realigned)
+    {
+        RealignBoard();
+        if (CameBack())
+        {
+            return true;
+        }
+    }
+    const EBoardEnd end = FlashBoard(realigned);
+    if (end != BoardDone)
+    {
+        Diagnose("board %d %s: the station stops", Flashed,
+                 end == BoardNotRecorded ? "could not be recorded" : "got no serial number");
+    }
+    return end == BoardDone;
 }
 
 // Board after board until a stop request. Returns the exit status.
@@ -83,10 +139,9 @@ int ServeBoards()
     bool boardOn = AwaitNewBoard(ShowLine);
     while (boardOn)
     {
-        // A line that asked for records must not get boards without them.
-        if (!FlashBoard())
+        // A line that asked for records (or numbers) must not get boards without them.
+        if (!ServeBoard())
         {
-            Diagnose("board %d could not be recorded: the station stops", Flashed);
             return 1;
         }
         if (StopRequested())
@@ -114,8 +169,8 @@ int RunStation(const CArguments& arguments, CBoardRun& setup)
     StatusLength = 0;
     BeforeDiagnostics(EndStatusLine);
     EnterStage("Arguments");
-    bool ready =
-        AcceptArguments(arguments) && OpenRunRecord() && LoadNamedImage(arguments.FileName);
+    bool ready = AcceptArguments(arguments) && OpenRunRecord() &&
+                 LoadNamedImage(arguments.FileName) && CheckSerialNumbers();
     CatchStopRequests();
     ready = ready && OpenTargetPort();
     int status = 1;

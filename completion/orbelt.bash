@@ -2,7 +2,8 @@
 # The options come from the program's own --help when Tab is pressed, so that an option added
 # to a program completes without a change here. A help line "  -x, --name WORD  text" names
 # options; an upper-case WORD is the value they take, and FILE or PATH values are file names.
-# The values of -p are the port numbers that --list-ports reports.
+# The values of -p are the port numbers that --list-ports reports, those of --serial-format the
+# format names.
 
 # _orbelt_options PROGRAM: one line "OPTION VALUE" per option of PROGRAM's help, VALUE - for
 # options that take none.
@@ -65,6 +66,9 @@ _orbelt()
         case $option:$value in
         *:FILE | *:PATH) _orbelt_files "$cur" ;;
         -p:*) _orbelt_ports "$program" "$cur" ;;
+        --serial-format:*)
+            mapfile -t COMPREPLY < <(compgen -W "le32 be32 le16 be16 le64 be64 dec{1..20}" -- "$cur")
+            ;;
         esac
         return 0
     done < <(_orbelt_options "$program")

@@ -114,10 +114,10 @@ bool RunBlocks(const CBlockTransaction& transaction, int lookAhead, const CCycle
     return ReceiveCycles(around.After, 0);
 }
 
-bool RunImageBlocks(const CBlockTransaction& transaction, int lookAhead,
+bool RunImageBlocks(const unsigned char* image, const CBlockTransaction& transaction, int lookAhead,
                     const CCyclesAround& around)
 {
-    const CSpan image = {0, ImageLength};
-    const CBlockWork work = {ImageBuffer, &image, 1, true, 0, ImageLength, true};
+    const CSpan whole = {0, ImageLength};
+    const CBlockWork work = {image, &whole, 1, true, 0, ImageLength, true};
     return RunBlocks(transaction, lookAhead, around, work);
 }

@@ -45,6 +45,6 @@ struct CBlockWork
 // beyond it.
 bool RunBlocks(const CBlockTransaction& transaction, int lookAhead, const CCyclesAround& around,
                const CBlockWork& work);
-// The whole image buffer, one stage, look-ahead as --stream says.
-bool RunImageBlocks(const CBlockTransaction& transaction, int lookAhead,
+// A download's stage over image (ImageLength bytes, whole blocks).
+bool RunImageBlocks(const unsigned char* image, const CBlockTransaction& transaction, int lookAhead,
                     const CCyclesAround& around);

@@ -1,7 +1,10 @@
 #pragma once
 
 #include "base/Diagnostic.h"
+#include "image/Image.h"
 #include "target/Identify.h"
+
+#include <cstdint>
 
 // Everything that belongs to one board's run, made fresh for each run (each board of a station):
 // the stages fill it in, the console, the record and the station's status line read it. The run
@@ -27,4 +30,11 @@ struct CBoardRun
     bool UpToDate = false;
     // The record could not be written: a station must not go on without records.
     bool RecordLost = false;
+    // The plain image this board gets: the image buffer, or (--serial-at) a copy of it with the
+    // board's serial number in it.
+    unsigned char* Image = ImageBuffer;
+    // --serial-at: the number taken for this board, once taken (it is used up then, whatever
+    // becomes of the board).
+    bool HasSerial = false;
+    uint64_t Serial = 0;
 };

@@ -18,9 +18,9 @@
 namespace
 {
 
-bool RunBlocks(const CBlockTransaction& transaction)
+bool RunBlocks(const unsigned char* image, const CBlockTransaction& transaction)
 {
-    return RunImageBlocks(transaction, StreamMode ? 1 : 0, NoCycles);
+    return RunImageBlocks(image, transaction, StreamMode ? 1 : 0, NoCycles);
 }
 
 void PauseUntil(long long start, long long dueMs)
@@ -153,27 +153,27 @@ bool EraseAndAwait()
 }
 
 // The bypass cycles wait for their replies one by one, or (--stream) share the blocks' stream.
-bool ProgramInBypass()
+bool ProgramInBypass(const unsigned char* image)
 {
     if (StreamMode)
     {
         const CCyclesAround bypass = {&EnterBypass, &LeaveBypass};
-        return RunImageBlocks(ProgramTransaction, 1, bypass);
+        return RunImageBlocks(image, ProgramTransaction, 1, bypass);
     }
-    return SendSequence(EnterBypass) && RunImageBlocks(ProgramTransaction, 0, NoCycles) &&
+    return SendSequence(EnterBypass) && RunImageBlocks(image, ProgramTransaction, 0, NoCycles) &&
            SendSequence(LeaveBypass);
 }
 
-bool ProgramImage()
+bool ProgramImage(const unsigned char* image)
 {
     BeginStage("Program");
-    return ProgramInBypass();
+    return ProgramInBypass(image);
 }
 
-bool VerifyImage()
+bool VerifyImage(const unsigned char* image)
 {
     BeginStage("Verify");
-    return RunBlocks(VerifyTransaction);
+    return RunBlocks(image, VerifyTransaction);
 }
 
 // The image buffer holds the flash from address 0, erased bytes past what is read.
@@ -182,7 +182,7 @@ bool ReadImage()
     memset(ImageBuffer, ErasedByte, sizeof ImageBuffer);
     ImageLength = ReadSize;
     BeginStage("Read");
-    return RunBlocks(ReadBackTransaction);
+    return RunBlocks(ImageBuffer, ReadBackTransaction);
 }
 
 // The chip on the board, told on the console; guarded, also whether the image may go into it:
@@ -245,12 +245,12 @@ bool RunStage(EStage stage, CBoardRun& run)
     case StageProgram:
     {
         const int skippedBefore = SkippedBytesTotal;
-        const bool programmed = ProgramImage();
+        const bool programmed = ProgramImage(run.Image);
         run.SkippedBytes += SkippedBytesTotal - skippedBefore;
         return programmed;
     }
     case StageVerify:
-        return VerifyImage();
+        return VerifyImage(run.Image);
     case StageRead:
         return ReadImage();
     case StageUpdateRead:
@@ -287,6 +287,10 @@ bool OpenTargetPort()
 
 bool RunStages(const CRunMode& mode, CBoardRun& run, long start)
 {
+    if (run.HasSerial)
+    {
+        ShowSerialNumber(run.Serial);
+    }
     bool succeeded = true;
     int i = 0;
     for (; i < MaxStages && mode.Stages[i] != NoStage && succeeded; ++i)

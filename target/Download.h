@@ -52,9 +52,9 @@ bool RunDownload(CBoardRun& run);
 bool OpenTargetPort();
 // The same without the message: for a port whose device is expected back.
 bool ReopenTargetPort();
-// The stages of mode on the open port for run, the Error marker after the first that fails, then
-// the time line since start (ClockSeconds) when the mode shows one. True when every stage
-// succeeded.
+// The stages of mode on the open port for run (after its serial number's line, when it has one),
+// the Error marker after the first that fails, then the time line since start (ClockSeconds)
+// when the mode shows one. True when every stage succeeded.
 bool RunStages(const CRunMode& mode, CBoardRun& run, long start);
 // The stage's name for the record and its label on the console.
 void BeginStage(const char* label);

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <cstdint>
+
 // What a run shows on the console while it works: a stage label in a 20-character field whose
 // last five places are redrawn in place with backspaces. One source file draws it all; the
 // stages and transactions only say what happened.
@@ -18,6 +20,8 @@ void ShowEraseEnd(int marks, bool erased);
 // Takes back exactly marks poll marks: the polls start again.
 void ShowErasePollsTakenBack(int marks);
 void ShowElapsed(long seconds);
+// The board's serial number, "Serial    1000", before its first stage.
+void ShowSerialNumber(uint64_t number);
 void ShowPortFailure(int portNumber);
 // A transaction's own message ("Program Error\n", "Read More \n", ...), printed as it is.
 void ShowMessage(const char* text);

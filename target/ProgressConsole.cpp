@@ -1,5 +1,6 @@
 #include "target/Progress.h"
 
+#include <cinttypes>
 #include <cstdio>
 
 void ShowStage(const char* label)
@@ -51,6 +52,11 @@ void ShowElapsed(long seconds)
 {
     int elapsed = static_cast<int>(seconds);
     printf("Time  %d:%02d\n", elapsed / 60, elapsed % 60);
+}
+
+void ShowSerialNumber(uint64_t number)
+{
+    printf("%-10s%" PRIu64 "\n", "Serial", number);
 }
 
 void ShowPortFailure(int portNumber)

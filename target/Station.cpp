@@ -61,9 +61,7 @@ bool AwaitLine(const CLineWait& wait, void (*show)(ELineState))
     {
         const long long now = ClockMilliseconds();
         const bool answered = Probe();
-        show(answered                ? wait.Answered
-             : !TargetPort.IsOpen() ? LineNoPort
-                                    : wait.Silent);
+        show(answered ? wait.Answered : !TargetPort.IsOpen() ? LineNoPort : wait.Silent);
         since = answered != wait.Answering ? -1 : since < 0 ? now : since;
         if (since >= 0 && (now - since >= wait.HoldMs || !TargetPort.IsOpen()))
         {

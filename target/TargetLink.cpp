@@ -259,6 +259,11 @@ bool VerifyBlock(int address, const unsigned char* expected, int length)
            ReceiveVerifyReplies(address, expected, length, 0);
 }
 
+bool ReadTargetBytes(int address, unsigned char* into, int length)
+{
+    return SendReadFrames(address, into, length) && ReceiveReadBytes(address, into, length);
+}
+
 const CBlockTransaction VerifyTransaction = {SendReadFrames, ReceiveVerifyReplies, ReadReplyBytes};
 const CBlockTransaction ReadBackTransaction = {SendReadFrames, ReceiveInto<ImageBuffer>,
                                                ReadReplyBytes};

@@ -29,6 +29,8 @@ bool ReceiveTargetByte(int address, unsigned char& value);
 // no diagnostic, no surplus warning, and replies still queued from before are dropped first, so
 // that a late one never passes for this one's.
 bool ProbeTarget(int address, int waitMs);
+// length bytes of the flash from address, their read frames in one write.
+bool ReadTargetBytes(int address, unsigned char* into, int length);
 bool WriteTargetCycle(int address, unsigned char value);
 bool ProgramBlock(int address, const unsigned char* data, int length);
 bool VerifyBlock(int address, const unsigned char* expected, int length);

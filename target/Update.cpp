@@ -58,7 +58,7 @@ bool ReadAndCompare(CBoardRun& run)
     const CSpan image = {0, ImageLength};
     if (!RunBlocks(ReadIntoFlashCopy, LookAhead, NoCycles,
                    {FlashCopy, &image, 1, false, 0, total, false}) ||
-        !PlanUpdate(chip, FlashCopy, ImageBuffer, ImageLength, Plan))
+        !PlanUpdate(chip, FlashCopy, run.Image, ImageLength, Plan))
     {
         return false;
     }
@@ -69,9 +69,9 @@ bool ReadAndCompare(CBoardRun& run)
     {
         return false;
     }
-    FillProgram(Plan, FlashCopy, ImageBuffer, ImageLength, ProgramBuffer);
+    FillProgram(Plan, FlashCopy, run.Image, ImageLength, ProgramBuffer);
     // From here on the copy holds what the sectors written must read back.
-    memcpy(FlashCopy, ImageBuffer, static_cast<size_t>(ImageLength));
+    memcpy(FlashCopy, run.Image, static_cast<size_t>(ImageLength));
     ListWritten();
     run.UpToDate = WrittenCount == 0;
     return true;

@@ -180,7 +180,7 @@ TEST_F(DownloadTest, IdentifyTellsTheChipAndItsProtectedSectors)
 }
 
 // The records of a good run, a failed one and one that found no port, read by a JSON parser;
-// the CRC is checked against Python's own.
+// the CRC and the SHA-256 of the image file are checked against Python's own.
 TEST_F(DownloadTest, ResultLinesAreJson)
 {
     std::vector<uint8_t> plain = PlainImage(1000, 9);
@@ -201,7 +201,7 @@ TEST_F(DownloadTest, ResultLinesAreJson)
     EXPECT_TRUE(noPort.ExitedWith(1)) << noPort.Describe();
 
     const char* const check = R"(
-import datetime, json, sys, zlib
+import datetime, hashlib, json, sys, zlib
 plain = open(sys.argv[2], "rb").read()
 text = open(sys.argv[1], encoding="utf-8").read()
 assert text.endswith("\n")
@@ -212,6 +212,7 @@ for line in text.splitlines():
     elapsed = run.pop("elapsed_seconds")
     assert isinstance(elapsed, float) and 0 <= elapsed < 20, elapsed
     assert run.pop("image_crc32") == "%08x" % zlib.crc32(plain[:run["image_length"]])
+    assert run.pop("image_sha256") == hashlib.sha256(open(run["image"], "rb").read()).hexdigest()
     print(json.dumps(run, sort_keys=True))
 )";
     CProcessResult parsed =

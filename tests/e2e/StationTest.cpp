@@ -86,8 +86,9 @@ TEST(Station, TwoBoardsThenCtrlCWhileWaiting)
     // A station identifies each board's chip first, and asks for no key.
     std::string singleBody = ConsoleBody(single.Out);
     singleBody.erase(singleBody.find(", press any key to continue"));
-    singleBody.insert(0, "Chip      Am29F010B (manufacturer 0x01, device 0x20), 128 KiB, 8 sectors\n"
-                         "no sector protected\n");
+    singleBody.insert(0,
+                      "Chip      Am29F010B (manufacturer 0x01, device 0x20), 128 KiB, 8 sectors\n"
+                      "no sector protected\n");
 
     CBackgroundProcess station;
     CProcessOptions options;
@@ -148,7 +149,8 @@ TEST(Station, TwoBoardsThenCtrlCWhileWaiting)
     const std::regex record("\\{\"start\":\"[^\"]+\",\"version\":\"[^\"]+\",\"port\":7,"
                             "\"device\":\"[^\"]+\",\"board\":([12]),\"image\":\"[^\"]+\","
                             "\"image_length\":1000,\"image_crc32\":\"[0-9a-f]{8}\","
-                            "\"mode\":\"program-verify\",\"result\":\"OK\",\"failed_stage\":null,"
+                            "\"image_sha256\":\"[0-9a-f]{64}\",\"mode\":\"program-verify\","
+                            "\"result\":\"OK\",\"failed_stage\":null,"
                             "\"reason\":null,\"elapsed_seconds\":[0-9]+\\.[0-9]{3},"
                             "\"chip_id\":\"01:20\",\"chip\":\"Am29F010B\"\\}\n");
     std::vector<std::string> boards;

@@ -377,10 +377,11 @@ TEST_F(EarlyEndTest, NoPowerCycleAfterAKillOrACutFrame)
         CBoardProcess board;
         ASSERT_TRUE(board.Start({"--erase-ms", "0", "--baud", "115200"}));
         CBackgroundProcess first;
-        ASSERT_TRUE(first.Start({ORBELT_DL_PATH, "-p", "7", Image}, DownloaderOptions(board.Device())));
-        ASSERT_TRUE(WaitUntil([&] { return first.Stdout().find(killed ? " 25 %" : "Firmware") !=
-                                           std::string::npos; },
-                              30));
+        ASSERT_TRUE(
+            first.Start({ORBELT_DL_PATH, "-p", "7", Image}, DownloaderOptions(board.Device())));
+        ASSERT_TRUE(WaitUntil(
+            [&] { return first.Stdout().find(killed ? " 25 %" : "Firmware") != std::string::npos; },
+            30));
         if (killed)
         {
             ASSERT_TRUE(first.SendSignal(SIGKILL));

@@ -20,8 +20,8 @@ namespace
 struct CStuckCase
 {
     const char* Name;
-    int CutBytes;    // bytes of a frame the board holds
-    bool InBypass;   // the chip was left in unlock bypass
+    int CutBytes;  // bytes of a frame the board holds
+    bool InBypass; // the chip was left in unlock bypass
     bool Stream;
     int FailedRuns;  // before the one that passes
     const char* Why; // what standard error says of it; the start of the run's note

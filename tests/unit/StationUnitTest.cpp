@@ -359,7 +359,8 @@ TEST_F(Station, TellsAnAdapterGoneOnALineOfItsOwn)
     UnplugPortAt(2000, 4000);
     RequestStopAt(6000, SIGINT);
     EXPECT_EQ(Run({}), 0);
-    EXPECT_TRUE(std::regex_search(Console, std::regex("NG\\) *\nBoard 2: adapter gone"))) << Console;
+    EXPECT_TRUE(std::regex_search(Console, std::regex("NG\\) *\nBoard 2: adapter gone")))
+        << Console;
 }
 
 // A board whose chip may not take the image is refused before anything is erased or

@@ -1,0 +1,51 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+// The serial number counter: a text file whose first line holds the next number in decimal,
+// shared by every process that flashes boards of one line. TakeNextNumber hands out that number
+// and leaves number + 1 in the file, on the disk, before it returns, so that no number is ever
+// handed out twice: not to two processes, not after a failed board, not after a killed run.
+// Gaps are allowed (a run killed after the file was advanced loses its number).
+//
+// Processes take turns through an exclusive lock on a file beside it, FILE.lock, which is
+// created when missing and never removed. The counter file itself is replaced, never written in
+// place, so that at every instant it holds either the old number or the new one, whole; the
+// lock cannot be on the counter file, since a process waiting for it would hold the replaced
+// file, and Windows does not replace a file another process has open. The kernel drops the
+// lock when its process dies, so a killed run never blocks the others. The replaced file holds
+// the new number and a line feed only; it keeps the old file's permissions.
+enum ECounterStatus
+{
+    CounterOk,
+    CounterMissing,
+    CounterUnreadable,
+    CounterEmpty,
+    CounterNotANumber,
+    CounterNegative,
+    CounterTooLarge, // above 18446744073709551614, the last that can be advanced
+    CounterNotLocked,
+    CounterNotReplaced,
+};
+
+// The number on text's first line (up to a line feed, a carriage return before it allowed),
+// with spaces or tabs around it allowed.
+ECounterStatus ParseCounterText(const char* text, size_t length, uint64_t& number);
+// The number taken, or why none was, with errno set for the failures of a system call
+// (missing, unreadable, not locked, not replaced). The file is unchanged unless the number
+// was taken.
+ECounterStatus TakeNextNumber(const char* path, uint64_t& number);
+// The number the file holds now, read without the lock and without a change: for a check before
+// any number is taken.
+ECounterStatus ReadNextNumber(const char* path, uint64_t& number);
+// "does not exist", "holds no number", ...: what follows the file's name in a message.
+const char* CounterStatusText(ECounterStatus status);
+
+// The platform's part, one source file per platform. Both return false with errno set.
+// Blocks until the lock beside path is this process's; fails with ENOENT when path does not
+// exist and, on POSIX, with EINTR when a stop request comes meanwhile.
+bool LockCounterFile(const char* path);
+void UnlockCounterFile();
+// Makes a rename within the directory of path durable.
+bool SyncDirectoryOf(const char* path);

@@ -53,6 +53,22 @@ bool CheckStation(const CArguments& walk)
     return true;
 }
 
+// An update compares, erases, programs and verifies by itself: a job on the flash alone or a
+// verify mode beside it is a mistake.
+bool CheckUpdate(const CArguments& walk)
+{
+    const char* other = walk.Jobs != 0                   ? FirstJob(walk)
+                        : !walk.VerifyGiven              ? nullptr
+                        : VerifyMode == ProgramAndVerify ? OptionName(OptionVerify)
+                                                         : OptionName(OptionVerifyOnly);
+    if (other != nullptr)
+    {
+        Diagnose("%s cannot be combined with %s", OptionName(OptionUpdate), other);
+        return false;
+    }
+    return true;
+}
+
 // A serial number goes into the image of a board being programmed, from a counter file.
 bool CheckSerial(const CArguments& walk)
 {
@@ -88,7 +104,7 @@ bool CheckSerial(const CArguments& walk)
 // or two of them, is a mistake to point out, not to guess around.
 bool CheckCombination(const CArguments& walk)
 {
-    if (StationMode && !CheckStation(walk))
+    if ((StationMode && !CheckStation(walk)) || (walk.UpdateGiven && !CheckUpdate(walk)))
     {
         return false;
     }

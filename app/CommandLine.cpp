@@ -141,6 +141,12 @@ bool ApplyJob(CArguments& walk, const char*, const char*)
     return true;
 }
 
+bool ApplyUpdate(CArguments& walk, const char*, const char*)
+{
+    walk.UpdateGiven = true;
+    return true;
+}
+
 // The last one given counts; an empty one is a mistake, and past a bad argument ignored.
 bool ApplyResult(CArguments& walk, const char* name, const char* value)
 {
@@ -173,6 +179,8 @@ const COption Options[] = {
      ApplyJob<EraseRun, OptionErase>, false},
     {"--identify", nullptr, "read the flash chip's ID and protected sectors (no IMAGE, -v or -vo)",
      ApplyJob<IdentifyRun, OptionIdentify>, false},
+    {"--update", nullptr, "re-flash only the sectors where the flash differs from IMAGE",
+     ApplyUpdate, false},
     {"--no-wait", nullptr, "no key wait at the end; exit status 0 on success, 1 on failure",
      TurnOn<NoWait>, false},
     {"--result", "FILE", "append one JSON line describing the run to FILE", ApplyResult, true},
@@ -313,7 +321,9 @@ void WalkArguments(int argc, char** argv, CArguments& walk)
         walk.Question = nullptr;
         walk.HelpGiven = true;
     }
-    RunMode = walk.Job != nullptr ? walk.Job : &DownloadMode(VerifyMode, StationMode);
+    RunMode = walk.Job != nullptr ? walk.Job
+              : walk.UpdateGiven  ? &UpdateRun
+                                  : &DownloadMode(VerifyMode, StationMode);
 }
 
 bool AcceptArguments(const CArguments& walk)
@@ -351,8 +361,9 @@ void PrintUsage()
            port);
     printf("       orbelt-dl %s [%s] [options]\n", OptionName(OptionErase), port);
     printf("       orbelt-dl %s [%s] [options]\n", OptionName(OptionIdentify), port);
-    printf("       orbelt-dl %s [%s | %s] [%s] [options] IMAGE\n", OptionName(OptionStation),
-           OptionName(OptionVerify), OptionName(OptionVerifyOnly), port);
+    printf("       orbelt-dl %s [%s] [options] IMAGE\n", OptionName(OptionUpdate), port);
+    printf("       orbelt-dl %s [%s | %s | %s] [%s] [options] IMAGE\n", OptionName(OptionStation),
+           OptionName(OptionVerify), OptionName(OptionVerifyOnly), OptionName(OptionUpdate), port);
     printf("Downloads the image file IMAGE into the flash of the Orbelt target board on COMN.\n"
            "\n");
     const int count = static_cast<int>(sizeof Options / sizeof Options[0]);

@@ -24,6 +24,7 @@ struct CArguments
     const char* Error = "";
     bool VerifyGiven = false;
     bool SizeGiven = false;
+    bool UpdateGiven = false;
     bool HelpGiven = false; // --help beside --station: refused instead of answered
     bool SerialFormatGiven = false;
     // Arguments after the image name that look like options but are none: ignored, as

@@ -13,6 +13,7 @@ enum EOption
     OptionSize,
     OptionErase,
     OptionIdentify,
+    OptionUpdate,
     OptionNoWait,
     OptionResult,
     OptionStation,

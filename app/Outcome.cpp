@@ -59,9 +59,12 @@ void PrintResultBanner(bool ok)
     printf("\n");
 }
 
-void PrintVerdict(bool ok)
+void PrintVerdict(const CBoardRun& run, bool ok)
 {
-    printf("%s%s", ok ? RunMode->Verdict : "\nError encountered", StationMode ? "" : KeyPrompt);
+    const char* verdict = !ok                                             ? "\nError encountered"
+                          : run.UpToDate && RunMode->Unchanged != nullptr ? RunMode->Unchanged
+                                                                          : RunMode->Verdict;
+    printf("%s%s", verdict, StationMode ? "" : KeyPrompt);
 }
 
 namespace
@@ -123,7 +126,7 @@ bool FinishRun(CBoardRun& run, bool result)
         result = false;
     }
     PrintResultBanner(result);
-    PrintVerdict(result);
+    PrintVerdict(run, result);
     return result;
 }
 

@@ -5,9 +5,9 @@
 
 void StartUp();
 void PrintResultBanner(bool ok);
-// The verdict line; ", press any key to continue" follows unless no key wait can follow (a
-// station).
-void PrintVerdict(bool ok);
+// The verdict line, the mode's own for a run that found nothing to change; ", press any key to
+// continue" follows unless no key wait can follow (a station).
+void PrintVerdict(const CBoardRun& run, bool ok);
 // The whole run after start-up: the walk's findings, image load, download. Returns the result.
 bool RunFromArguments(const CArguments& arguments, CBoardRun& run);
 // Loads the image file fileName (nullptr: "missing file name") for the record and the download.

@@ -207,6 +207,11 @@ void FormatLine(const CBoardRun& run, bool ok, long long elapsedMs)
         Add(",\"chip\":");
         AddString(chip.Chip != nullptr ? chip.Chip->Name : nullptr);
     }
+    if (RunMode == &UpdateRun)
+    {
+        Add(",\"sectors_erased\":%d,\"bytes_programmed\":%d", run.SectorsErased,
+            run.BytesProgrammed);
+    }
     Add("}\n");
 }
 

@@ -23,6 +23,11 @@ struct CBoardRun
     CChipIdentity Chip;
     // --skip-blank: the bytes of 0xFF the program stage left out.
     int SkippedBytes = 0;
+    // --update: the sectors erased and the bytes programmed so far, and whether the board held
+    // the image already.
+    int SectorsErased = 0;
+    int BytesProgrammed = 0;
+    bool UpToDate = false;
     // The record could not be written: a station must not go on without records.
     bool RecordLost = false;
     // The plain image this board gets: the image buffer, or (--serial-at) a copy of it with the

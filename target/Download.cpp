@@ -5,10 +5,12 @@
 #include "base/Stop.h"
 #include "image/Image.h"
 #include "serial/ComPort.h"
+#include "target/BlockLoop.h"
 #include "target/FlashCommands.h"
 #include "target/Identify.h"
 #include "target/Progress.h"
 #include "target/TargetLink.h"
+#include "target/Update.h"
 
 #include <cstdio>
 #include <cstring>
@@ -16,103 +18,9 @@
 namespace
 {
 
-void BeginStage(const char* label)
-{
-    EnterStage(label);
-    ShowStage(label);
-}
-
-// Command cycles that share the stream of a block loop (--stream): Before goes out ahead of
-// the first block and its acknowledgements are checked before the first figure; After follows
-// the last block at once and is checked after the 100 line. Every cycle brings one reply byte,
-// so their replies are told apart from the blocks' by count.
-struct CCyclesAround
-{
-    const CCommandSequence* Before;
-    const CCommandSequence* After;
-};
-
-const CCyclesAround NoCycles = {nullptr, nullptr};
-
-struct CBlockStream
-{
-    const unsigned char* Image;
-    const CBlockTransaction& Transaction;
-    const CCyclesAround& Around;
-    int Sent; // the blocks below this offset have gone out
-    bool AfterSent;
-};
-
-bool SendCycles(const CCommandSequence* sequence)
-{
-    return sequence == nullptr || SendSequenceFrames(*sequence);
-}
-
-bool ReceiveCycles(const CCommandSequence* sequence, int bytesInFlight)
-{
-    return sequence == nullptr || ReceiveSequenceReplies(*sequence, bytesInFlight);
-}
-
-// Sends the blocks up to the one at offset that have not gone out yet, and After once the last
-// one has.
-bool SendUpTo(CBlockStream& stream, int offset)
-{
-    for (; stream.Sent <= offset && stream.Sent < ImageLength; stream.Sent += BlockSize)
-    {
-        if (!stream.Transaction.Send(stream.Sent, stream.Image + stream.Sent, BlockSize))
-        {
-            return false;
-        }
-    }
-    if (stream.Sent < ImageLength || stream.AfterSent)
-    {
-        return true;
-    }
-    stream.AfterSent = true;
-    return SendCycles(stream.Around.After);
-}
-
-// The reply bytes queued behind those of the block at offset, from what has gone out.
-int RepliesBehind(const CBlockStream& stream, int offset)
-{
-    int bytes = stream.AfterSent && stream.Around.After != nullptr ? stream.Around.After->Count : 0;
-    for (int later = offset + BlockSize; later < stream.Sent; later += BlockSize)
-    {
-        bytes += stream.Transaction.ReplyBytes(stream.Image + later, BlockSize);
-    }
-    return bytes;
-}
-
-// The one block loop: each block's transaction over image (ImageLength bytes), the figure drawn
-// before it. With a look-ahead of 1 the frames of the next block go out while the replies of the
-// current one are checked, so that the line never idles; a failure then leaves at most one block
-// sent beyond it.
-bool RunBlocks(const unsigned char* image, const CBlockTransaction& transaction, int lookAhead,
-               const CCyclesAround& around)
-{
-    const int ahead = lookAhead * BlockSize;
-    CBlockStream stream = {image, transaction, around, 0, false};
-    if (!SendCycles(around.Before) || !SendUpTo(stream, ahead - BlockSize) ||
-        !ReceiveCycles(around.Before, RepliesBehind(stream, -BlockSize)))
-    {
-        return false;
-    }
-    for (int offset = 0; offset < ImageLength; offset += BlockSize)
-    {
-        ShowBlock(offset, ImageLength);
-        if (!SendUpTo(stream, offset + ahead) ||
-            !transaction.Receive(offset, image + offset, BlockSize, RepliesBehind(stream, offset)))
-        {
-            return false;
-        }
-    }
-    ShowStageDone();
-    return ReceiveCycles(around.After, 0);
-}
-
 bool RunBlocks(const unsigned char* image, const CBlockTransaction& transaction)
 {
-    return RunBlocks(image, transaction, StreamMode ? 1 : 0, NoCycles);
+    return RunImageBlocks(image, transaction, StreamMode ? 1 : 0, NoCycles);
 }
 
 void PauseUntil(long long start, long long dueMs)
@@ -124,21 +32,29 @@ void PauseUntil(long long start, long long dueMs)
     }
 }
 
-enum EEraseWait
+// The console's marks of an erase wait, when it shows them.
+void ShowPoll(const CEraseWatch& watch)
 {
-    EraseDone,
-    EraseFailed,
-    // Two polls in a row read the same, and not erased: a running erase toggles its status bits
-    // from read to read, so none is running. The first poll may be a frame out of step.
-    EraseNotStarted,
-};
+    if (watch.Marks)
+    {
+        ShowErasePoll();
+    }
+}
 
-// Polls address 0 until the chip reads erased. The console shows a "+" per second of polling
-// and, at the end, what the one-second polls would have shown at the poll that saw the same:
-// the marks taken back and " Ok". The last poll comes when the last one-second poll would.
-// The first poll may have gone out already, right behind the erase cycles. With watchStart, an
-// erase that is not running ends the wait at the poll that shows it, its marks taken back.
-EEraseWait AwaitErased(const CPollSchedule& schedule, bool firstPollSent, bool watchStart)
+void ShowEnd(const CEraseWatch& watch, int marks, bool erased)
+{
+    if (watch.Marks)
+    {
+        ShowEraseEnd(marks, erased);
+    }
+}
+
+} // namespace
+
+// The console shows a "+" per second of polling and, at the end, what the one-second polls
+// would have shown at the poll that saw the same: the marks taken back and " Ok". The last poll
+// comes when the last one-second poll would.
+EEraseWait AwaitErased(const CPollSchedule& schedule, const CEraseWatch& watch)
 {
     const int pollsPerMark = OneSecondPolls.PeriodMs / schedule.PeriodMs;
     const int lastPoll = (ErasePollLimit - 1) * pollsPerMark;
@@ -153,27 +69,30 @@ EEraseWait AwaitErased(const CPollSchedule& schedule, bool firstPollSent, bool w
         const bool onMark = poll % pollsPerMark == 0;
         if (onMark)
         {
-            ShowErasePoll();
+            ShowPoll(watch);
         }
         unsigned char value = 0;
-        const bool answered = poll == 0 && firstPollSent
-                                  ? ReceiveTargetByte(ErasePollAddress, value)
-                                  : ReadTargetByte(ErasePollAddress, value);
+        const bool answered = poll == 0 && watch.FirstPollSent
+                                  ? ReceiveTargetByte(watch.PollAddress, value)
+                                  : ReadTargetByte(watch.PollAddress, value);
         if (!answered || value == ErasedByte)
         {
             if (!onMark)
             {
-                ShowErasePoll();
+                ShowPoll(watch);
             }
             if (answered)
             {
-                ShowEraseEnd((poll + pollsPerMark - 1) / pollsPerMark, true);
+                ShowEnd(watch, (poll + pollsPerMark - 1) / pollsPerMark, true);
             }
             return answered ? EraseDone : EraseFailed;
         }
-        if (watchStart && poll > 0 && value == last)
+        if (watch.WatchStart && poll > 0 && value == last)
         {
-            ShowErasePollsTakenBack(1 + poll / pollsPerMark);
+            if (watch.Marks)
+            {
+                ShowErasePollsTakenBack(1 + poll / pollsPerMark);
+            }
             return EraseNotStarted;
         }
         last = value;
@@ -183,10 +102,13 @@ EEraseWait AwaitErased(const CPollSchedule& schedule, bool firstPollSent, bool w
         }
     }
     PauseUntil(start, static_cast<long long>(ErasePollLimit) * OneSecondPolls.PeriodMs);
-    ShowEraseEnd(ErasePollLimit, false);
-    Diagnose("the chip erase did not finish after %d polls", ErasePollLimit);
+    ShowEnd(watch, ErasePollLimit, false);
+    Diagnose("%s did not finish after %d polls", watch.Erasing, ErasePollLimit);
     return EraseFailed;
 }
+
+namespace
+{
 
 // The chip erase cycles; with --stream the first poll goes out right behind them: one round
 // trip for both.
@@ -206,7 +128,8 @@ EEraseWait EraseOnce(bool watchStart)
     {
         return EraseFailed;
     }
-    return AwaitErased(StreamMode ? StreamPolls : OneSecondPolls, StreamMode, watchStart);
+    const CEraseWatch watch = {ErasePollAddress, StreamMode, watchStart, true, "the chip erase"};
+    return AwaitErased(StreamMode ? StreamPolls : OneSecondPolls, watch);
 }
 
 // An erase that never started: the chip ignored its cycles in unlock bypass (a run killed while
@@ -235,9 +158,9 @@ bool ProgramInBypass(const unsigned char* image)
     if (StreamMode)
     {
         const CCyclesAround bypass = {&EnterBypass, &LeaveBypass};
-        return RunBlocks(image, ProgramTransaction, 1, bypass);
+        return RunImageBlocks(image, ProgramTransaction, 1, bypass);
     }
-    return SendSequence(EnterBypass) && RunBlocks(image, ProgramTransaction, 0, NoCycles) &&
+    return SendSequence(EnterBypass) && RunImageBlocks(image, ProgramTransaction, 0, NoCycles) &&
            SendSequence(LeaveBypass);
 }
 
@@ -299,13 +222,19 @@ void RecoverFrom(EStage stage, const CBoardRun& run)
     {
         RealignAfterFailure();
     }
-    if (stage == StageProgram)
+    if (stage == StageProgram || stage == StageUpdateProgram)
     {
         LeaveBypassAfterFailure();
     }
 }
 
 } // namespace
+
+void BeginStage(const char* label)
+{
+    EnterStage(label);
+    ShowStage(label);
+}
 
 bool RunStage(EStage stage, CBoardRun& run)
 {
@@ -324,6 +253,11 @@ bool RunStage(EStage stage, CBoardRun& run)
         return VerifyImage(run.Image);
     case StageRead:
         return ReadImage();
+    case StageUpdateRead:
+    case StageSectorErase:
+    case StageUpdateProgram:
+    case StageUpdateVerify:
+        return RunUpdateStage(stage, run);
     case StageIdentify:
     case StageGuard:
         return IdentifyOnBoard(run, stage == StageGuard);

@@ -18,10 +18,11 @@ namespace
 unsigned char ProgramReplies[MaxProgramLength * ProgramReplyLength];
 
 // Programming can only clear bits: with --skip-blank a byte of 0xFF is left as the erase left
-// it. Sending, receiving and counting the replies all ask here.
-bool SendsPair(unsigned char value)
+// it, and an update's program buffer holds 0xFF wherever nothing is to be programmed (Blanks).
+// Sending, receiving and counting the replies all ask here.
+template <bool Blanks> bool SendsPair(unsigned char value)
 {
-    return !SkipBlank || value != ErasedByte;
+    return !(Blanks || SkipBlank) || value != ErasedByte;
 }
 
 // The bytes of a block that went out as program pairs, in order: their offsets in the block
@@ -29,12 +30,12 @@ bool SendsPair(unsigned char value)
 int PairOffsets[MaxProgramLength];
 unsigned char PairValues[MaxProgramLength];
 
-int CollectPairs(const unsigned char* data, int length)
+template <bool Blanks> int CollectPairs(const unsigned char* data, int length)
 {
     int pairs = 0;
     for (int i = 0; i < length; ++i)
     {
-        if (SendsPair(data[i]))
+        if (SendsPair<Blanks>(data[i]))
         {
             PairOffsets[pairs] = i;
             PairValues[pairs++] = data[i];
@@ -45,13 +46,13 @@ int CollectPairs(const unsigned char* data, int length)
 
 // All replies of a block wait in the receive queue until the last frame is out. A block with
 // no byte to program sends nothing.
-bool SendProgramFrames(int address, const unsigned char* data, int length)
+template <bool Blanks> bool SendProgramFrames(int address, const unsigned char* data, int length)
 {
     if (length < 0 || length > MaxProgramLength || !MayStartFrame())
     {
         return false;
     }
-    const int pairs = CollectPairs(data, length);
+    const int pairs = CollectPairs<Blanks>(data, length);
     unsigned char* frame = BlockFrames;
     for (int k = 0; k < pairs; ++k)
     {
@@ -106,13 +107,14 @@ void DiagnoseProgramError(int address, int i, int pairs, int at, int received)
 
 // Replies are taken in as they come, each checked at once. Every reply gets ReadTimeoutMs of
 // its own, counted from when the one before it was complete, as if each were read alone.
+template <bool Blanks>
 bool ReceiveProgramReplies(int address, const unsigned char* data, int length, int bytesInFlight)
 {
     if (length < 0 || length > MaxProgramLength)
     {
         return false;
     }
-    const int pairs = CollectPairs(data, length);
+    const int pairs = CollectPairs<Blanks>(data, length);
     const int total = pairs * ProgramReplyLength;
     int received = 0;
     for (int i = 0; i < pairs; ++i)
@@ -140,12 +142,12 @@ bool ReceiveProgramReplies(int address, const unsigned char* data, int length, i
     return true;
 }
 
-int ProgramReplyBytes(const unsigned char* data, int length)
+template <bool Blanks> int ProgramReplyBytes(const unsigned char* data, int length)
 {
     int pairs = 0;
     for (int i = 0; i < length; ++i)
     {
-        pairs += SendsPair(data[i]) ? 1 : 0;
+        pairs += SendsPair<Blanks>(data[i]) ? 1 : 0;
     }
     return pairs * ProgramReplyLength;
 }
@@ -154,9 +156,11 @@ int ProgramReplyBytes(const unsigned char* data, int length)
 
 bool ProgramBlock(int address, const unsigned char* data, int length)
 {
-    return SendProgramFrames(address, data, length) &&
-           ReceiveProgramReplies(address, data, length, 0);
+    return SendProgramFrames<false>(address, data, length) &&
+           ReceiveProgramReplies<false>(address, data, length, 0);
 }
 
-const CBlockTransaction ProgramTransaction = {SendProgramFrames, ReceiveProgramReplies,
-                                              ProgramReplyBytes};
+const CBlockTransaction ProgramTransaction = {
+    SendProgramFrames<false>, ReceiveProgramReplies<false>, ProgramReplyBytes<false>};
+const CBlockTransaction ProgramChangesTransaction = {
+    SendProgramFrames<true>, ReceiveProgramReplies<true>, ProgramReplyBytes<true>};

@@ -16,8 +16,8 @@ const char* const Identified = "\nChip identified";
 
 } // namespace
 
-// Name, verdict, stages, whether a time line follows, whether an image is loaded. Verify only
-// shows no time line: it changes nothing on the board.
+// Name, verdict, stages, whether a time line follows, whether an image is loaded, and the
+// verdict when nothing changed. Verify only shows no time line: it changes nothing on the board.
 const CRunMode ProgramRun = {"program", Upgraded, {StageErase, StageProgram}, true, true};
 const CRunMode ProgramVerifyRun = {
     "program-verify", Upgraded, {StageErase, StageProgram, StageVerify}, true, true};
@@ -25,6 +25,13 @@ const CRunMode VerifyRun = {"verify", Upgraded, {StageVerify}, false, true};
 const CRunMode ReadRun = {"read", Saved, {StageRead}, true, false};
 const CRunMode EraseRun = {"erase", Erased, {StageErase}, true, false};
 const CRunMode IdentifyRun = {"identify", Identified, {StageIdentify}, true, false};
+const CRunMode UpdateRun = {
+    "update",
+    Upgraded,
+    {StageGuard, StageUpdateRead, StageSectorErase, StageUpdateProgram, StageUpdateVerify},
+    true,
+    true,
+    "\nFirmware already up to date"};
 
 namespace
 {

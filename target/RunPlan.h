@@ -26,6 +26,12 @@ enum EStage
     StageRead,     // the flash read into the image buffer
     StageIdentify, // the chip's codes and protected sectors, told on the console
     StageGuard,    // the same, and the board refused when the image may not go into its chip
+    // --update: the image's bytes read and compared; the sectors that must be erased; the bytes
+    // that change; the sectors written, read back.
+    StageUpdateRead,
+    StageSectorErase,
+    StageUpdateProgram,
+    StageUpdateVerify,
 };
 
 const int MaxStages = 5;
@@ -37,6 +43,8 @@ struct CRunMode
     EStage Stages[MaxStages];
     bool ShowsTime; // the time line follows the stages
     bool LoadsImage;
+    // The verdict of a run that found nothing to change; nullptr: the same as Verdict.
+    const char* Unchanged = nullptr;
 };
 
 extern const CRunMode ProgramRun;
@@ -45,6 +53,7 @@ extern const CRunMode VerifyRun;
 extern const CRunMode ReadRun;
 extern const CRunMode EraseRun;
 extern const CRunMode IdentifyRun;
+extern const CRunMode UpdateRun;
 
 // The mode of this run, decided once after the argument walk.
 extern const CRunMode* RunMode;

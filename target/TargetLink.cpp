@@ -13,6 +13,7 @@
 #include <cstring>
 
 unsigned char VerifyBuffer[VerifyBufferSize];
+unsigned char FlashCopy[ImageCapacity];
 unsigned char BlockFrames[MaxProgramLength * 2 * TargetFrameLength];
 
 namespace
@@ -87,11 +88,12 @@ bool ReceiveVerifyReplies(int address, const unsigned char* expected, int length
     return true;
 }
 
-// The image buffer holds the flash from address 0: a block's replies go to its place there.
-bool ReceiveIntoImage(int address, const unsigned char* /*data*/, int length, int bytesInFlight)
+// Buffer holds the flash from address 0: a block's replies go to its place there.
+template <unsigned char* Buffer>
+bool ReceiveInto(int address, const unsigned char* /*data*/, int length, int bytesInFlight)
 {
     if (length < 0 || address < 0 || address + length > ImageCapacity ||
-        !ReceiveReadBytes(address, ImageBuffer + address, length))
+        !ReceiveReadBytes(address, Buffer + address, length))
     {
         return false;
     }
@@ -263,7 +265,10 @@ bool ReadTargetBytes(int address, unsigned char* into, int length)
 }
 
 const CBlockTransaction VerifyTransaction = {SendReadFrames, ReceiveVerifyReplies, ReadReplyBytes};
-const CBlockTransaction ReadBackTransaction = {SendReadFrames, ReceiveIntoImage, ReadReplyBytes};
+const CBlockTransaction ReadBackTransaction = {SendReadFrames, ReceiveInto<ImageBuffer>,
+                                               ReadReplyBytes};
+const CBlockTransaction ReadIntoFlashCopy = {SendReadFrames, ReceiveInto<FlashCopy>,
+                                             ReadReplyBytes};
 
 bool SendSequence(const CCommandSequence& sequence, int lookAhead)
 {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "image/Image.h"
 #include "target/FlashCommands.h"
 
 // Host side of the target's byte protocol: 5-byte frames, one flash bus operation each.
@@ -48,11 +49,18 @@ struct CBlockTransaction
 
 // Programs a block in unlock-bypass mode; with --skip-blank its bytes of 0xFF are not sent.
 extern const CBlockTransaction ProgramTransaction;
+// The same, its bytes of 0xFF never sent: an update's program buffer has them where nothing is
+// to be programmed.
+extern const CBlockTransaction ProgramChangesTransaction;
 // The bytes of 0xFF the program transaction has left out since the process started.
 extern int SkippedBytesTotal;
 extern const CBlockTransaction VerifyTransaction;
 // Reads the flash into the image buffer at the block's own address (data is not used).
 extern const CBlockTransaction ReadBackTransaction;
+// The same into FlashCopy, where an update keeps the flash as it read it: the image buffer holds
+// the new image.
+extern unsigned char FlashCopy[ImageCapacity];
+extern const CBlockTransaction ReadIntoFlashCopy;
 
 // Sends the write cycles of a command sequence. With a look-ahead of 0 each cycle waits for its
 // acknowledgement, and the cycles after one that gets none are not sent; with 1 (--stream) all

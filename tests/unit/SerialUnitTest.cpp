@@ -73,7 +73,7 @@ class Serial : public ::testing::Test
         ApplyImageKey(scrambled.data(), scrambled.size());
         std::ofstream(Folder / "fw.img", std::ios::binary)
             .write(reinterpret_cast<const char*>(scrambled.data()), Length);
-        std::ofstream(Folder / "counter") << "1000\n";
+        std::ofstream(Folder / "counter", std::ios::binary) << "1000\n";
         std::string error;
         ASSERT_TRUE(ConnectBoard(Quick, {}, error)) << error;
         ResetFakeClock();

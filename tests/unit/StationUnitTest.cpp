@@ -6,6 +6,7 @@
 #include "image/Image.h"
 #include "target/Station.h"
 #include "tests/unit/BoardPort.h"
+#include "tests/unit/StationImage.h"
 
 #include <gtest/gtest.h>
 
@@ -28,18 +29,7 @@ namespace
 
 using CBytes = std::vector<uint8_t>;
 
-const int Length = 200;
-const std::vector<std::string> Quick = {"--erase-ms", "0"};
-
-CBytes Plain()
-{
-    CBytes image(Length);
-    for (int i = 0; i < Length; ++i)
-    {
-        image[i] = static_cast<uint8_t>(i * 13 + 5);
-    }
-    return image;
-}
+const int Length = StationImageLength;
 
 // What a terminal shows of the console: carriage returns and backspaces applied, trailing
 // spaces dropped.

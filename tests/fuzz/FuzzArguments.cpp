@@ -113,8 +113,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     for (int i = 1; i < argc; ++i)
     {
         for (const char* name :
-             {"--read", "--size", "--erase", "--identify", "--no-wait", "--result", "--station",
-              "--serial-at", "--serial-file", "--serial-format"})
+             {"--read", "--size", "--erase", "--identify", "--update", "--no-wait", "--result",
+              "--station", "--serial-at", "--serial-file", "--serial-format"})
         {
             longOption = longOption || strcmp(argv[i], name) == 0;
         }

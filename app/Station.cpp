@@ -68,8 +68,8 @@ enum EBoardEnd
 };
 
 // What a single run prints from the first stage label to the verdict, and its record, in a run
-// value of the board's own. Its frame reader is realigned first unless that was done already.
-EBoardEnd FlashBoard(bool realigned)
+// value of the board's own; the guard brings the board to a known state first.
+EBoardEnd FlashBoard()
 {
     CBoardRun run;
     run.Board = Flashed + 1;
@@ -82,10 +82,6 @@ EBoardEnd FlashBoard(bool realigned)
     DrawStatus(started);
     printf("\n");
     StatusLength = 0;
-    if (!realigned)
-    {
-        RealignBoard();
-    }
     const bool passed = FinishRun(run, numbered && RunStages(*RunMode, run, ClockSeconds()));
     KeepNotesIn(nullptr);
     ++Flashed;
@@ -115,8 +111,7 @@ bool CameBack()
 // Flashes the board found unless it came back. False when the station must stop.
 bool ServeBoard()
 {
-    const bool realigned = SerialAt >= 0;
-    if (realigned)
+    if (SerialAt >= 0)
     {
         RealignBoard();
         if (CameBack())
@@ -124,7 +119,7 @@ bool ServeBoard()
             return true;
         }
     }
-    const EBoardEnd end = FlashBoard(realigned);
+    const EBoardEnd end = FlashBoard();
     if (end != BoardDone)
     {
         Diagnose("board %d %s: the station stops", Flashed,

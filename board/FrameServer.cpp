@@ -79,6 +79,8 @@ void CFrameServer::Serve(std::vector<uint8_t>& reply)
             reply.push_back(Flash.Read(address));
         }
         break;
+    case FrameFiller:
+        break;
     default:
         if (++UnknownCount <= UnknownFramesLogged)
         {

@@ -12,6 +12,9 @@ const size_t FrameLength = 5;
 const uint8_t FrameRead = 0x00;
 const uint8_t FrameWriteCycle = 0x80;
 const uint8_t FrameProgram = 0xC0;
+// The host's filler that completes a frame cut short: a frame of it is no command, and quietly
+// carried out as nothing.
+const uint8_t FrameFiller = 0xFF;
 const uint8_t SurplusByte = 0xEE;
 
 // The board's side of the 5-byte frame protocol, including the faults the options ask for.

@@ -18,6 +18,8 @@ struct CBoardRun
     // When the run started: wall clock and monotonic milliseconds.
     long long StartWallMs = 0;
     long long StartMs = 0;
+    // The board was brought to a known state before the run's first question to the chip.
+    bool Recovered = false;
     // What the chip said to autoselect, once ChipRead.
     bool ChipRead = false;
     CChipIdentity Chip;

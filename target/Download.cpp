@@ -9,6 +9,7 @@
 #include "target/FlashCommands.h"
 #include "target/Identify.h"
 #include "target/Progress.h"
+#include "target/Recovery.h"
 #include "target/TargetLink.h"
 #include "target/Update.h"
 
@@ -185,11 +186,36 @@ bool ReadImage()
     return RunBlocks(ImageBuffer, ReadBackTransaction);
 }
 
+} // namespace
+
+bool RecoverOnce(CBoardRun& run)
+{
+    if (!run.Recovered)
+    {
+        run.Recovered = true;
+        return RecoverBoard();
+    }
+    return true;
+}
+
+namespace
+{
+
 // The chip on the board, told on the console; guarded, also whether the image may go into it:
 // a wrong part, a dead socket or a protected sector is found before anything is erased.
 bool IdentifyOnBoard(CBoardRun& run, bool guarded)
 {
     EnterStage("Identify");
+    if (!RecoverOnce(run))
+    {
+        // An erase left running that never ends: the chip cannot answer.
+        if (!StopRequested())
+        {
+            run.Chip.Reason = "the chip is still erasing";
+            PrintChipIdentity(run.Chip);
+        }
+        return false;
+    }
     const bool known = IdentifyChip(run.Chip);
     run.ChipRead = true;
     PrintChipIdentity(run.Chip);
@@ -218,7 +244,9 @@ void RecoverFrom(EStage stage, const CBoardRun& run)
     {
         ShowStageFailed();
     }
-    if (!StopRequested() && (!chipStage || run.Chip.Outcome == EChipOutcome::NoReply))
+    const bool lineFault =
+        run.Chip.Outcome == EChipOutcome::NoReply || run.Chip.Outcome == EChipOutcome::Unsteady;
+    if (!StopRequested() && (!chipStage || lineFault))
     {
         RealignAfterFailure();
     }

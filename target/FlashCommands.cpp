@@ -12,6 +12,7 @@ const BusCycle LeaveBypassCycles[] = {{0x333, 0x90}, {0x333, 0xF0}};
 
 const BusCycle AutoselectCycles[] = {{0x555, 0xAA}, {0x2AA, 0x55}, {0x555, 0x90}};
 const BusCycle ReadResetCycles[] = {{0x555, 0xF0}};
+const BusCycle ReturnToReadCycles[] = {{0x333, 0xFF}, {0x333, 0x90}, {0x333, 0xF0}, {0x555, 0xF0}};
 const BusCycle SectorEraseUnlockCycles[] = {
     {0x555, 0xAA}, {0x2AA, 0x55}, {0x555, 0x80}, {0x555, 0xAA}, {0x2AA, 0x55},
 };
@@ -28,5 +29,6 @@ const CCommandSequence EnterBypass = Sequence(EnterBypassCycles);
 const CCommandSequence LeaveBypass = Sequence(LeaveBypassCycles);
 const CCommandSequence Autoselect = Sequence(AutoselectCycles);
 const CCommandSequence ReadReset = Sequence(ReadResetCycles);
+const CCommandSequence ReturnToRead = Sequence(ReturnToReadCycles);
 const CCommandSequence SectorEraseUnlock = Sequence(SectorEraseUnlockCycles);
 const BusCycle BypassProgram = {0x333, 0xA0};

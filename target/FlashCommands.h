@@ -30,6 +30,10 @@ const unsigned char SectorProtected = 0x01;
 // sector; its poll reads inside the sector.
 extern const CCommandSequence SectorEraseUnlock;
 const unsigned char SectorEraseCommand = 0x30;
+// From any command state a run can leave the chip in, back to reading its array: a write of
+// 0xFF completes an armed program without clearing a bit (and is no command), then the cycles
+// that leave unlock bypass and the reset that ends autoselect.
+extern const CCommandSequence ReturnToRead;
 // The cycle that arms one unlock-bypass program, sent before every program frame.
 extern const BusCycle BypassProgram;
 

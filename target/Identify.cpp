@@ -1,6 +1,8 @@
 #include "target/Identify.h"
 
+#include "serial/ComPort.h"
 #include "target/FlashCommands.h"
+#include "target/Recovery.h"
 #include "target/TargetLink.h"
 
 #include <cstdio>
@@ -11,11 +13,27 @@ namespace
 const char* const NoChipAnswered = "no flash chip answered";
 const char* const NoJedecCode = "no flash chip answered: the manufacturer code is no JEDEC code";
 const char* const UnknownChip = "unknown chip";
+const char* const Unsteady = "the codes read differently each time";
 
 bool ReadCodes(unsigned char& manufacturer, unsigned char& device)
 {
     return ReadTargetByte(ManufacturerCodeAddress, manufacturer) &&
            ReadTargetByte(DeviceCodeAddress, device);
+}
+
+// The codes twice: a frame reader out of step, or a surplus byte taken as a code, reads
+// other bytes the second time, and a byte still queued after them is one too many.
+bool ReadCodesTwice(CChipIdentity& identity, bool& steady)
+{
+    unsigned char manufacturer = 0;
+    unsigned char device = 0;
+    if (!ReadCodes(identity.Manufacturer, identity.Device) || !ReadCodes(manufacturer, device))
+    {
+        return false;
+    }
+    steady = manufacturer == identity.Manufacturer && device == identity.Device &&
+             TargetPort.QueryStatus(0) == 0;
+    return true;
 }
 
 bool ReadProtection(CChipIdentity& identity)
@@ -99,12 +117,12 @@ int Advance(int used, int size, int added)
     return added < 0 ? used : used + (added < size - used ? added : size - used - 1);
 }
 
-} // namespace
-
-bool IdentifyChip(CChipIdentity& identity)
+// Autoselect, its codes and protection, and the reset. False when the board stopped answering;
+// steady tells whether the codes can be trusted.
+bool AskChip(CChipIdentity& identity, bool& steady)
 {
     identity = CChipIdentity();
-    if (!SendSequence(Autoselect) || !ReadCodes(identity.Manufacturer, identity.Device))
+    if (!SendSequence(Autoselect) || !ReadCodesTwice(identity, steady))
     {
         return NoReply(identity, true);
     }
@@ -121,6 +139,26 @@ bool IdentifyChip(CChipIdentity& identity)
         return NoReply(identity, false);
     }
     Classify(identity, manufacturer == identity.Manufacturer && device == identity.Device);
+    return true;
+}
+
+} // namespace
+
+bool IdentifyChip(CChipIdentity& identity)
+{
+    bool steady = false;
+    if (AskChip(identity, steady) && !steady)
+    {
+        // Codes that do not add up come from the line, not the chip: asked once more, in step.
+        RealignAfterFailure();
+        if (SendSequence(ReturnToRead, 1) && AskChip(identity, steady) && !steady)
+        {
+            identity.Outcome = EChipOutcome::Unsteady;
+            identity.Chip = nullptr;
+            identity.ProtectedSectors = 0;
+            identity.Reason = Unsteady;
+        }
+    }
     return identity.Outcome == EChipOutcome::Known;
 }
 

@@ -12,6 +12,8 @@ enum class EChipOutcome
     Unknown,
     NoChip,
     NoReply,
+    // The codes read differently each time, also after the reader was realigned.
+    Unsteady,
 };
 
 struct CChipIdentity
@@ -27,10 +29,11 @@ struct CChipIdentity
     const char* Reason = "no reply from the board";
 };
 
-// Autoselect, the codes, each sector's protection for a chip the table knows, and the reset;
-// then the codes are read again, as the array now gives them: the same bytes mean that nothing
-// answered autoselect. The chip is left reading its array whatever happens, also when the
-// board stops answering half way. True for a known chip.
+// Autoselect, the codes (twice), each sector's protection for a chip the table knows, and the
+// reset; then the codes are read again, as the array now gives them: the same bytes mean that
+// nothing answered autoselect. Codes that differ between their two readings, or a reply too
+// many, are asked once more after the frame reader is realigned. The chip is left reading its
+// array whatever happens, also when the board stops answering half way. True for a known chip.
 bool IdentifyChip(CChipIdentity& identity);
 bool IsSectorProtected(const CChipIdentity& identity, int index);
 

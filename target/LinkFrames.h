@@ -21,3 +21,12 @@ void DiagnoseMissingReply(const char* operation, int address, int received, int 
 // Prints warning when more than bytesInFlight reply bytes are queued. Surplus bytes are left
 // queued on purpose: they will be taken as the next replies.
 void WarnOfSurplus(const char* warning, int bytesInFlight = 0);
+// A block's read replies, length bytes into into; a diagnostic when they do not all come.
+bool ReceiveReadBytes(int address, unsigned char* into, int length);
+// Lets the frames sent go out, then waits at most graceMs until no more replies arrive, so that
+// what is sent next meets none of them.
+void AwaitQuietLine(int graceMs);
+// Lets the frames sent go out, then waits at most graceMs until count reply bytes are queued.
+void AwaitReplies(int count, int graceMs);
+// The cycles of a sequence in one write, whatever a stop request says.
+void PutSequenceFrames(const CCommandSequence& sequence);

@@ -5,6 +5,7 @@
 #include "base/Stop.h"
 #include "serial/ComPort.h"
 #include "target/Download.h"
+#include "target/Recovery.h"
 #include "target/TargetLink.h"
 
 namespace

@@ -24,12 +24,6 @@ const int DrainLimitMs = 500;
 // Replies still on their way arrive at least this often: behind a USB adapter the last partial
 // packet waits for its latency timer (16 ms by default).
 const int QuietLineMs = 20;
-const int AfterFailureGraceMs = 100;
-// A completed frame's reply is back within this, also behind a USB adapter's latency timer: a
-// byte sent before it comes would shift the reader again.
-const int RealignWaitMs = 50;
-// Four bytes complete any cut frame, five more a whole read frame should the first be unknown.
-const int MaxRealignBytes = 10;
 
 void SendFrame(TargetCommand command, int address, unsigned char data)
 {
@@ -55,18 +49,6 @@ bool SendReadFrames(int address, const unsigned char* /*data*/, int length)
 int ReadReplyBytes(const unsigned char* /*data*/, int length)
 {
     return length;
-}
-
-// A block's read replies, length bytes into into.
-bool ReceiveReadBytes(int address, unsigned char* into, int length)
-{
-    int received = TargetPort.Read(into, length);
-    if (received != length)
-    {
-        DiagnoseMissingReply("read", address + (received > 0 ? received : 0), received, length);
-        return false;
-    }
-    return true;
 }
 
 bool ReceiveVerifyReplies(int address, const unsigned char* expected, int length, int bytesInFlight)
@@ -109,8 +91,19 @@ void DrainOutput(long long untilMs)
     }
 }
 
-// Lets the frames sent go out, then waits at most graceMs until no more replies arrive, so
-// that what is sent next meets none of them.
+} // namespace
+
+bool ReceiveReadBytes(int address, unsigned char* into, int length)
+{
+    int received = TargetPort.Read(into, length);
+    if (received != length)
+    {
+        DiagnoseMissingReply("read", address + (received > 0 ? received : 0), received, length);
+        return false;
+    }
+    return true;
+}
+
 void AwaitQuietLine(int graceMs)
 {
     DrainOutput(ClockMilliseconds() + DrainLimitMs);
@@ -128,7 +121,6 @@ void AwaitQuietLine(int graceMs)
     }
 }
 
-// Lets the frames sent go out, then waits at most graceMs until count reply bytes are queued.
 void AwaitReplies(int count, int graceMs)
 {
     DrainOutput(ClockMilliseconds() + DrainLimitMs);
@@ -139,7 +131,6 @@ void AwaitReplies(int count, int graceMs)
     }
 }
 
-// The cycles of a sequence in one write, whatever a stop request says.
 void PutSequenceFrames(const CCommandSequence& sequence)
 {
     unsigned char* frame = BlockFrames;
@@ -150,8 +141,6 @@ void PutSequenceFrames(const CCommandSequence& sequence)
     }
     TargetPort.Write(BlockFrames, static_cast<int>(frame - BlockFrames));
 }
-
-} // namespace
 
 bool MayStartFrame()
 {
@@ -319,49 +308,4 @@ bool ReceiveSequenceReplies(const CCommandSequence& sequence, int bytesInFlight)
         WarnOfSurplus("Write More \n", bytesInFlight);
     }
     return true;
-}
-
-void LeaveBypassAfterFailure()
-{
-    SendSequenceAfterFailure(LeaveBypass);
-}
-
-void SendSequenceAfterFailure(const CCommandSequence& sequence)
-{
-    // The rest of a failed block's replies (and of the block ahead, when streaming) must not
-    // pass for the answers to these cycles.
-    AwaitQuietLine(AfterFailureGraceMs);
-    TargetPort.PurgeInput();
-    PutSequenceFrames(sequence);
-    AwaitReplies(sequence.Count, AfterFailureGraceMs);
-}
-
-bool RealignFrameReader(bool& outOfStep)
-{
-    AwaitQuietLine(AfterFailureGraceMs);
-    TargetPort.PurgeInput();
-    const unsigned char zero = 0x00;
-    for (int sent = 1; sent <= MaxRealignBytes; ++sent)
-    {
-        TargetPort.Write(&zero, 1);
-        unsigned char reply = 0;
-        if (TargetPort.ReadWithin(&reply, 1, RealignWaitMs) == 1)
-        {
-            // A program frame brings more than one byte: none may pass for the next reply.
-            AwaitQuietLine(AfterFailureGraceMs);
-            TargetPort.PurgeInput();
-            outOfStep = sent != TargetFrameLength;
-            return true;
-        }
-    }
-    return false;
-}
-
-void RealignAfterFailure()
-{
-    bool outOfStep = false;
-    if (RealignFrameReader(outOfStep) && outOfStep)
-    {
-        Diagnose("the board's frame reader was out of step; it has been realigned");
-    }
 }

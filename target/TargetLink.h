@@ -73,19 +73,3 @@ bool SendSequence(const CCommandSequence& sequence, int lookAhead = 0);
 const int MaxSequenceCycles = 8;
 bool SendSequenceFrames(const CCommandSequence& sequence);
 bool ReceiveSequenceReplies(const CCommandSequence& sequence, int bytesInFlight);
-// A program stage that ends early may leave the chip in unlock bypass, where it ignores the
-// next run's chip erase until power-cycled: the leave cycles go out whatever a stop request
-// says. Best effort, so that a failing run does not get slower: the replies get a short grace.
-void LeaveBypassAfterFailure();
-
-// The board reads frames of five bytes: a frame cut short (an adapter pulled mid-frame) leaves
-// the bytes it got in the board's reader, and every later frame is read shifted. Single 0x00
-// bytes, one at a time, complete whatever it holds; the first reply means it has just completed
-// a frame. False when no reply came; outOfStep when it took other than one whole frame's bytes.
-bool RealignFrameReader(bool& outOfStep);
-// After a failure, any of which may come from replies out of step (a wrong read-back byte too):
-// realigns the frame reader, and says so when it was out of step, the likely cause.
-void RealignAfterFailure();
-// The same for any sequence that must reach the chip after a failure, such as the reset that
-// ends autoselect.
-void SendSequenceAfterFailure(const CCommandSequence& sequence);

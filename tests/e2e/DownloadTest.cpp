@@ -150,7 +150,7 @@ TEST_F(DownloadTest, UnansweredEraseCycleEndsTheRun)
     EXPECT_EQ(ConsoleBody(result.Out),
               "Erase               " + ErrorMarker + "Time  <t>\n" + NgEnding);
     EXPECT_EQ(result.Err, "orbelt-dl: no reply to the write cycle at 0x000555\n");
-    EXPECT_EQ(Board.TraceFrames().size(), 3u + 2)
+    EXPECT_EQ(Board.TraceFrames().size(), 3u + 3)
         << "the sequence stops at the unanswered cycle; the realignment goes unanswered";
 }
 
@@ -169,8 +169,8 @@ TEST_F(DownloadTest, UnansweredBypassCycleFailsTheProgramStage)
               EraseOkAtFirstPoll + "Program             " + ErrorMarker + "Time  <t>\n" + NgEnding);
     // The chip may have taken the bypass command all the same: it is told to leave it.
     std::vector<CBoardFrame> frames = Board.TraceFrames();
-    ASSERT_EQ(frames.size(), 9u + 2 + 2);
-    EXPECT_TRUE(std::vector<CBoardFrame>(frames.begin() + 11, frames.end()) == LeaveBypassFrames);
+    ASSERT_EQ(frames.size(), 9u + 3 + 2);
+    EXPECT_TRUE(std::vector<CBoardFrame>(frames.begin() + 12, frames.end()) == LeaveBypassFrames);
     EXPECT_LT(result.WallSeconds, 3.0) << "the leave cycles get a short grace only";
 }
 
@@ -190,8 +190,9 @@ TEST_F(DownloadTest, ReadBackMismatchIsAProgramError)
     // The failing block's frames all went out, then only the realignment and the cycles that
     // leave bypass mode.
     std::vector<CBoardFrame> frames = Board.TraceFrames();
-    ASSERT_EQ(frames.size(), 6u + 1 + 3 + 3 * 128 + 1 + 2);
-    EXPECT_EQ(frames.end()[-3], RealignFrame);
+    ASSERT_EQ(frames.size(), 6u + 1 + 3 + 3 * 128 + 2 + 2);
+    EXPECT_EQ(frames.end()[-4], RealignFiller);
+    EXPECT_EQ(frames.end()[-3], RealignRead);
     EXPECT_TRUE(std::vector<CBoardFrame>(frames.end() - 2, frames.end()) == LeaveBypassFrames);
 }
 
@@ -305,5 +306,5 @@ TEST_F(DownloadTest, ChipThatNeverErasesIsGivenUpAfter35Polls)
     EXPECT_LE(elapsed, 37);
     EXPECT_GE(result.WallSeconds, 35.0);
     EXPECT_LT(result.CpuSeconds, 1.5);
-    EXPECT_EQ(Board.TraceFrames().size(), 6u + 35 + 1);
+    EXPECT_EQ(Board.TraceFrames().size(), 6u + 35 + 2);
 }

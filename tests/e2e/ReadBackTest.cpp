@@ -173,9 +173,13 @@ TEST_F(DownloadTest, IdentifyTellsTheChipAndItsProtectedSectors)
                       (row.Status == 0 ? OkEndingWith("Chip identified, press any key to continue")
                                        : NgEnding));
         EXPECT_NE(ReadFileText(record).find(row.Record), std::string::npos) << ReadFileText(record);
-        // The chip is left reading its array: the last write cycle is the reset.
+        // The board brought to a known state first (realigned, back to reading its array, two
+        // reads to see that no erase runs), then autoselect, the codes twice, the protection,
+        // the reset that leaves the chip reading its array, and the codes as the array gives
+        // them.
         const std::vector<CBoardFrame> frames = board.TraceFrames();
-        EXPECT_EQ(frames.size(), row.Status == 0 ? 3u + 2 + 10 + 1 + 2 : 3u + 2 + 1 + 2);
+        const size_t recovery = 2 + 4 + 2;
+        EXPECT_EQ(frames.size(), recovery + 3 + 4 + (row.Status == 0 ? 10 : 0) + 1 + 2);
     }
 }
 

@@ -1,5 +1,6 @@
 // --update end to end: a changed image through orbelt-board, whose trace shows, besides reads,
-// only the autoselect and the erase and programming of the one sector that changed.
+// only the board's recovery, the autoselect and the erase and programming of the one sector
+// that changed.
 #include "tests/e2e/DownloadFixture.h"
 
 #include <algorithm>
@@ -17,8 +18,12 @@ TEST_F(DownloadTest, UpdateErasesAndProgramsOnlyTheChangedSector)
                                       {"--update", "--no-wait", "-p", "7", Image(plain)}, 60, 0);
     EXPECT_NE(result.Out.find("Erase 1 of 8"), std::string::npos) << result.Out;
 
-    std::vector<CBoardFrame> expected = {Cycle(0x555, 0xAA), Cycle(0x2AA, 0x55), Cycle(0x555, 0x90),
-                                         Cycle(0x555, 0xF0)};
+    // The board brought to a known state (the realignment's filler, the return to reading the
+    // array), autoselect and its reset, then the one sector.
+    std::vector<CBoardFrame> expected = {
+        RealignFiller,      Cycle(0x333, 0xFF), Cycle(0x333, 0x90),
+        Cycle(0x333, 0xF0), Cycle(0x555, 0xF0), Cycle(0x555, 0xAA),
+        Cycle(0x2AA, 0x55), Cycle(0x555, 0x90), Cycle(0x555, 0xF0)};
     Append(expected, {Cycle(0x555, 0xAA), Cycle(0x2AA, 0x55), Cycle(0x555, 0x80),
                       Cycle(0x555, 0xAA), Cycle(0x2AA, 0x55), Cycle(0x4000, 0x30)});
     Append(expected, EnterBypassFrames);

@@ -283,7 +283,7 @@ class EarlyEndTest : public ::testing::Test
     }
 
     // The first run's frames end with whole program pairs, then the two leave-bypass cycles;
-    // after a failure (not a stop) the read frame that realigns the board comes between.
+    // after a failure (not a stop) the two frames that realign the board come between.
     void ExpectBypassLeftAtAPairBoundary(bool realigned = false)
     {
         std::vector<CBoardFrame> frames = Board.TraceFrames();
@@ -293,7 +293,8 @@ class EarlyEndTest : public ::testing::Test
         ASSERT_NE(leave, frames.end());
         if (realigned)
         {
-            EXPECT_EQ(*--leave, RealignFrame);
+            EXPECT_EQ(*--leave, RealignRead);
+            EXPECT_EQ(*--leave, RealignFiller);
         }
         EXPECT_EQ((leave - frames.begin() - 10) % 2, 0) << "a program pair was cut";
         EXPECT_EQ(leave[-2], Cycle(0x333, 0xA0));

@@ -20,7 +20,7 @@ size_t ReplyOffset = 0;
 bool Opens = true;
 bool PortOpen = false;
 std::vector<FuzzFrame> Frames;
-size_t ZeroBytes = 0;
+size_t RealignBytes = 0;
 
 void CheckFrame(const unsigned char* bytes)
 {
@@ -47,7 +47,7 @@ void ResetFuzzPort(const uint8_t* replies, size_t length, bool opens)
     Opens = opens;
     PortOpen = false;
     Frames.clear();
-    ZeroBytes = 0;
+    RealignBytes = 0;
 }
 
 void ClearFuzzFrames()
@@ -65,9 +65,9 @@ const std::vector<FuzzFrame>& FuzzFramesWritten()
     return Frames;
 }
 
-size_t FuzzZeroBytesWritten()
+size_t FuzzRealignBytesWritten()
 {
-    return ZeroBytes;
+    return RealignBytes;
 }
 
 bool FuzzPortIsOpen()
@@ -114,14 +114,15 @@ int CComPort::ReadAvailable(void* buffer, int minimum, int maximum)
 }
 
 // Whole frames only: the transactions never split one across writes. Only the realignment of
-// the board's frame reader sends single zero bytes.
+// the board's frame reader sends four bytes of 0xFF and single zero bytes.
 int CComPort::Write(const void* buffer, int count)
 {
     FUZZ_CHECK(Handle != -1);
     const unsigned char* bytes = static_cast<const unsigned char*>(buffer);
-    if (count == 1 && bytes[0] == 0x00)
+    const unsigned char filler[] = {0xFF, 0xFF, 0xFF, 0xFF};
+    if ((count == 1 && bytes[0] == 0x00) || (count == 4 && memcmp(bytes, filler, 4) == 0))
     {
-        ++ZeroBytes;
+        RealignBytes += static_cast<size_t>(count);
         return count;
     }
     FUZZ_CHECK(count >= 0 && count % static_cast<int>(sizeof(FuzzFrame)) == 0);

@@ -16,6 +16,7 @@ void ResetFuzzPort(const uint8_t* replies, size_t length, bool opens);
 void ClearFuzzFrames();
 size_t FuzzRepliesLeft();
 const std::vector<FuzzFrame>& FuzzFramesWritten();
-// The single zero bytes written to realign the board's frame reader.
-size_t FuzzZeroBytesWritten();
+// The bytes outside whole frames written to realign the board's frame reader: the four bytes of
+// 0xFF and the single zero bytes.
+size_t FuzzRealignBytesWritten();
 bool FuzzPortIsOpen();

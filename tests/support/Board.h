@@ -11,9 +11,10 @@
 const size_t BoardFlashSize = 0x20000;
 
 using CBoardFrame = std::array<uint8_t, 5>;
-// After a failure the board's frame reader is realigned with zero bytes: one read frame of
-// address 0 on a board that answers, two on one that does not.
-inline const CBoardFrame RealignFrame = {0, 0, 0, 0, 0};
+// After a failure the board's frame reader is realigned: four bytes of 0xFF, then zero bytes up
+// to a read frame of address 0 on a board that answers; three frames on one that does not.
+inline const CBoardFrame RealignFiller = {0xFF, 0xFF, 0xFF, 0xFF, 0};
+inline const CBoardFrame RealignRead = {0, 0, 0, 0, 0};
 
 // One host frame: command, 24-bit address least significant byte first, data.
 std::vector<uint8_t> MakeFrame(uint8_t command, uint32_t address, uint8_t data);

@@ -110,11 +110,14 @@ CBytes Reads(int count)
     return bytes;
 }
 
-// The single zero bytes that realign the board's frame reader: five complete a read frame on a
-// board in step, ten go unanswered on one that has stopped answering.
-CBytes Zeros(int count)
+// The bytes that realign the board's frame reader: four of 0xFF, then zero bytes until a read
+// frame is answered, on a board in step at the sixth; fifteen bytes in all go unanswered on
+// one that has stopped answering.
+CBytes Realigned(bool answered = true)
 {
-    return CBytes(static_cast<size_t>(count), 0x00);
+    CBytes bytes(4, 0xFF);
+    bytes.resize(answered ? 10 : 15, 0x00);
+    return bytes;
 }
 
 CBytes FirstFrames(CBytes bytes, int frames)
@@ -247,40 +250,40 @@ const CRunCase Cases[] = {
      ErasePolls(3, 3, true) + Time(1),
      ""},
     {"EraseNeverEnds", &ProgramRun, false, NoEraseAnd({"--erase-never"}), false, false,
-     Erase(35) + Zeros(5), ErasePolls(35, 36, false) + Error + Time(35),
+     Erase(35) + Realigned(), ErasePolls(35, 36, false) + Error + Time(35),
      "the chip erase did not finish after 35 polls"},
     {"EraseNeverEndsStream", &EraseRun, true, NoEraseAnd({"--erase-never"}), false, false,
-     Erase(341) + Zeros(5), ErasePolls(35, 36, false) + Error + Time(35),
+     Erase(341) + Realigned(), ErasePolls(35, 36, false) + Error + Time(35),
      "the chip erase did not finish after 35 polls"},
     {"NoReplyToAnEraseCycle", &ProgramRun, false, NoEraseAnd({"--stop-after", "2"}), false, false,
-     FirstFrames(Erase(0), 3) + Zeros(10), Label("Erase") + Error + Time(1),
+     FirstFrames(Erase(0), 3) + Realigned(false), Label("Erase") + Error + Time(1),
      "no reply to the write cycle at 0x000555"},
     {"NoReplyToThePoll", &ProgramRun, false, NoEraseAnd({"--stop-after", "6"}), false, false,
-     Erase(1) + Zeros(10), Label("Erase") + "+" + Error + Time(1),
+     Erase(1) + Realigned(false), Label("Erase") + "+" + Error + Time(1),
      "no reply to the read at 0x000000"},
     // Block 2 stops after its first pair: the leave cycles follow at once, unacknowledged.
     {"NoReplyInTheProgramStage", &ProgramVerifyRun, false,
      NoEraseAnd({"--stop-after", std::to_string(7 + 3 + 2 * 129)}), false, false,
-     Erase(1) + Program(192) + Zeros(10) + LeaveBypass(),
+     Erase(1) + Program(192) + Realigned(false) + LeaveBypass(),
      Erased + StageUpTo("Program", Length, 3) + Error + Time(1),
      "no reply to the program at 0x000081"},
     // The short reply puts the next pair's first byte where the read-back belongs.
     {"ShortReplyInTheProgramStage", &ProgramRun, false, NoEraseAnd({"--short-program", "70"}),
-     false, false, Erase(1) + Program(128) + Zeros(5) + LeaveBypass(),
+     false, false, Erase(1) + Program(128) + Realigned() + LeaveBypass(),
      Erased + StageUpTo("Program", Length, 2) + "Program Error\n" + Error + Time(0),
      "program error at 0x000045: third reply byte 0x00, expected 0x04; the replies are out of "
      "step, 1 byte short"},
     {"SurplusInTheProgramStage", &ProgramRun, false, NoEraseAnd({"--surplus", "100:1"}), false,
-     false, Erase(1) + Program(64) + Zeros(5) + LeaveBypass(),
+     false, Erase(1) + Program(64) + Realigned() + LeaveBypass(),
      Erased + StageUpTo("Program", Length, 1) + "Program Error\n" + Error + Time(0),
      "program error at 0x00002D: third reply byte 0x00, expected 0x8C; the replies are out of "
      "step, 1 surplus byte"},
     {"ProgramError", &ProgramRun, true, NoEraseAnd({"--bad-cell", "0x45"}), false, false,
-     Erase(1) + Program(192) + Zeros(5) + LeaveBypass(),
+     Erase(1) + Program(192) + Realigned() + LeaveBypass(),
      Erased + StageUpTo("Program", Length, 2) + "Program Error\n" + Error + Time(0),
      "program error at 0x000045: third reply byte 0x05, expected 0x04"},
     {"VerifyMismatch", &ProgramVerifyRun, false, NoEraseAnd({"--bad-read", "0x81"}), false, false,
-     Erase(1) + Program(Sent) + LeaveBypass() + Reads(192) + Zeros(5),
+     Erase(1) + Program(Sent) + LeaveBypass() + Reads(192) + Realigned(),
      Erased + Stage("Program", Length) + StageUpTo("Verify", Length, 3) + Error + Time(0),
      "verify mismatch at 0x000081"},
     {"VerifyOnlyMismatchStream",
@@ -289,7 +292,7 @@ const CRunCase Cases[] = {
      {"--bad-read", "0x81"},
      true,
      false,
-     Reads(Sent) + Zeros(5),
+     Reads(Sent) + Realigned(),
      StageUpTo("Verify", Length, 3) + Error,
      "verify mismatch at 0x000081"},
     {"SurplusAfterTheLastVerifyFrame", &ProgramVerifyRun, false,
@@ -305,24 +308,24 @@ const CRunCase Cases[] = {
     // out. The first poll goes with the erase cycles, the enter-bypass cycles ahead of the
     // first block, the leave cycles right behind the last one.
     {"NoReplyToAnEraseCycleStream", &ProgramRun, true, NoEraseAnd({"--stop-after", "2"}), false,
-     false, Erase(1) + Zeros(10), Label("Erase") + Error + Time(1),
+     false, Erase(1) + Realigned(false), Label("Erase") + Error + Time(1),
      "no reply to the write cycle at 0x000555"},
     {"NoReplyToThePollStream", &ProgramRun, true, NoEraseAnd({"--stop-after", "6"}), false, false,
-     Erase(1) + Zeros(10), Label("Erase") + "+" + Error + Time(1),
+     Erase(1) + Realigned(false), Label("Erase") + "+" + Error + Time(1),
      "no reply to the read at 0x000000"},
     {"NoReplyToABypassCycleStream", &ProgramRun, true, NoEraseAnd({"--stop-after", "8"}), false,
-     false, Erase(1) + Program(64) + Zeros(10) + LeaveBypass(),
+     false, Erase(1) + Program(64) + Realigned(false) + LeaveBypass(),
      Erased + Label("Program") + Error + Time(1), "no reply to the write cycle at 0x0002AA"},
     {"NoReplyToALeaveCycleStream", &ProgramRun, true,
      NoEraseAnd({"--stop-after", std::to_string(7 + 3 + 2 * Sent + 1)}), false, false,
-     Erase(1) + Program(Sent) + LeaveBypass() + Zeros(10) + LeaveBypass(),
+     Erase(1) + Program(Sent) + LeaveBypass() + Realigned(false) + LeaveBypass(),
      Erased + Stage("Program", Length) + Error + Time(1),
      "no reply to the write cycle at 0x000333"},
     // Acknowledgements of 0xFF look for surplus: the replies in flight behind them are none.
     // The leave cycles went out right behind the last block: after its failure they go again,
     // once the line is quiet.
     {"ProgramErrorInTheLastBlockStream", &ProgramRun, true, NoEraseAnd({"--bad-cell", "0xC5"}),
-     false, false, Erase(1) + Program(Sent) + LeaveBypass() + Zeros(5) + LeaveBypass(),
+     false, false, Erase(1) + Program(Sent) + LeaveBypass() + Realigned() + LeaveBypass(),
      Erased + StageUpTo("Program", Length, 4) + "Program Error\n" + Error + Time(0),
      "program error at 0x0000C5: third reply byte 0x85, expected 0x84"},
     {"FFAcknowledgementsStream", &ProgramVerifyRun, true, NoEraseAnd({"--ack", "0xFF"}), false,
@@ -345,11 +348,11 @@ const CRunCase Cases[] = {
      true},
     // Bytes after a skipped run are named by their own address.
     {"ProgramErrorAfterABlankRunStream", &ProgramRun, true, NoEraseAnd({"--bad-cell", "0x14"}),
-     false, false, Erase(1) + Program(128, true) + Zeros(5) + LeaveBypass(),
+     false, false, Erase(1) + Program(128, true) + Realigned() + LeaveBypass(),
      Erased + StageUpTo("Program", Length, 1) + "Program Error\n" + Error + Time(0),
      "program error at 0x000014: third reply byte 0xEE, expected 0xEF", true},
     {"ShortReplyAfterABlankRun", &ProgramRun, false, NoEraseAnd({"--short-program", "12"}), false,
-     false, Erase(1) + Program(64, true) + Zeros(5) + LeaveBypass(),
+     false, Erase(1) + Program(64, true) + Realigned() + LeaveBypass(),
      Erased + StageUpTo("Program", Length, 1) + "Program Error\n" + Error + Time(0),
      "program error at 0x000015: third reply byte 0x00, expected 0x14; the replies are out of "
      "step, 1 byte short",
@@ -357,7 +360,7 @@ const CRunCase Cases[] = {
     // A cell that reads wrong where nothing was programmed: verify still finds it.
     {"VerifyMismatchInABlankBlockStream", &ProgramVerifyRun, true,
      NoEraseAnd({"--bad-cell", "0x50"}), false, false,
-     Erase(1) + Program(Sent, true) + LeaveBypass() + Reads(192) + Zeros(5),
+     Erase(1) + Program(Sent, true) + LeaveBypass() + Reads(192) + Realigned(),
      Erased + Stage("Program", Length) + StageUpTo("Verify", Length, 2) + Error + Time(0),
      "verify mismatch at 0x000050: expected 0xFF, read 0xFE", true},
 };

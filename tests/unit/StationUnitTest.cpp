@@ -252,7 +252,7 @@ TEST_F(Station, FlashesEachBoardOnceWithItsVerdictAndRecord)
         std::vector<std::string>{"Board 1: started (0 OK, 0 NG)"} + stages +
         std::vector<std::string>{"Verify         100 %", "Time  0:00"} + OkScreen +
         std::vector<std::string>{"Board 2: started (1 OK, 0 NG)"} + stages +
-        std::vector<std::string>{"Verify         Error", "Time  0:01"} + NgScreen +
+        std::vector<std::string>{"Verify         Error", "Time  0:00"} + NgScreen +
         std::vector<std::string>{"Board 3: started (1 OK, 1 NG)"} + stages +
         std::vector<std::string>{"Verify         100 %", "Time  0:00"} + OkScreen +
         std::vector<std::string>{"Board 4: waiting (2 OK, 1 NG)", "",
@@ -281,9 +281,10 @@ TEST_F(Station, FlashesEachBoardOnceWithItsVerdictAndRecord)
         EXPECT_NE(record.find(results[board]), std::string::npos) << record;
         EXPECT_NE(record.find("\"mode\":\"program-verify\""), std::string::npos) << record;
         // Each board's own start and time: the boards came 4 s apart, each took only the
-        // realignment of its frame reader: four zero bytes unanswered for 50 ms each, and a
-        // quiet line before and after; the board that failed once more after its failure.
-        const char* elapsed = board == 1 ? "0.480" : "0.240";
+        // realignment of its frame reader: the filler and the five zero bytes unanswered for
+        // 50 ms each, and a quiet line before and after; the board that failed once more
+        // after its failure.
+        const char* elapsed = board == 1 ? "0.280" : "0.140";
         EXPECT_NE(record.find("\"elapsed_seconds\":" + std::string(elapsed) +
                               ",\"chip_id\":\"01:20\",\"chip\":\"Am29F010B\"}"),
                   std::string::npos)
@@ -316,9 +317,10 @@ TEST_F(Station, BoardThatStaysIsFlashedOnce)
         RequestStopAt(20000, SIGTERM);
         EXPECT_EQ(Run({"-v"}), passes ? 0 : 1);
         ASSERT_EQ(BoardsPutOn(), 1);
-        // One erase, one pass of programming: the write cycles of autoselect and its reset,
-        // erase, bypass and its program cycles, and the program frames.
-        EXPECT_EQ(FramesWith(0, 0x80), 4u + 6 + 3 + 256 + 2);
+        // One erase, one pass of programming: the write cycles that return the chip to reading
+        // its array, of autoselect and its reset, erase, bypass and its program cycles, and the
+        // program frames.
+        EXPECT_EQ(FramesWith(0, 0x80), 4u + 4 + 6 + 3 + 256 + 2);
         EXPECT_EQ(FramesWith(0, 0xC0), 256u);
         // Then probes every quarter second for the 19.5 s after the download.
         EXPECT_GE(ProbesSent(0), 19500u / ProbePeriodMs);
@@ -369,8 +371,8 @@ TEST_F(Station, RefusesABoardWithoutAChipAndFlashesTheNext)
               std::string::npos)
         << Records[0];
     EXPECT_NE(Records[0].find("\"chip_id\":null,\"chip\":null}"), std::string::npos);
-    // Autoselect, its reset, and no other write cycle.
-    EXPECT_EQ(FramesWith(0, 0x80), 4u);
+    // The return to reading the array, autoselect, its reset, and no other write cycle.
+    EXPECT_EQ(FramesWith(0, 0x80), 4u + 4);
     EXPECT_EQ(FramesWith(0, 0xC0), 0u);
     EXPECT_NE(Records[1].find("\"result\":\"OK\""), std::string::npos) << Records[1];
 }

@@ -267,8 +267,8 @@ TEST_F(WineDownload, ReadBackMismatchIsAProgramError)
     CRun run = RunBoth(board, {"-v", Image(PlainImage(length))}, 5,
                        EraseOkAtFirstPoll + StageUpTo("Program", length, 0x230 / 64) +
                            "Program Error\n" + ErrorMarker + "Time  <t>\n" + NgEnding);
-    EXPECT_EQ(run.Frames, 10u + 2 * 64 * (0x230 / 64 + 1) + 1 + 2)
-        << "after the failed block only the read frame that realigns the board and the two "
+    EXPECT_EQ(run.Frames, 10u + 2 * 64 * (0x230 / 64 + 1) + 2 + 2)
+        << "after the failed block only the two frames that realign the board and the two "
            "cycles that leave bypass mode";
 }
 
@@ -281,8 +281,8 @@ TEST_F(WineDownload, BoardThatStopsAnsweringTimesOut)
     CRun run = RunBoth(board, {"-v", Image(PlainImage(length))}, 6,
                        EraseOkAtFirstPoll + StageUpTo("Program", length, 3) + ErrorMarker +
                            "Time  <t>\n" + NgEnding);
-    EXPECT_EQ(run.Frames, 10u + 4 * 128 + 2 + 2)
-        << "and the ten zero bytes that try to realign it and the two cycles that leave bypass";
+    EXPECT_EQ(run.Frames, 10u + 4 * 128 + 3 + 2)
+        << "and the fifteen bytes that try to realign it and the two cycles that leave bypass";
     // One read waits out its second; a hang would take the whole process timeout.
     EXPECT_GE(run.Result.WallSeconds, 1.0);
     EXPECT_LT(run.Result.WallSeconds, 30.0);

@@ -60,9 +60,9 @@ bool WriteCounter(const char* path, uint64_t next)
     char text[32];
     int length = snprintf(text, sizeof text, "%" PRIu64 "\n", next);
     if (OpenReplacement(file, path) && WriteReplacement(file, text, static_cast<size_t>(length)) &&
-        CommitReplacement(file))
+        CommitReplacementDurably(file))
     {
-        return SyncDirectoryOf(file.Target);
+        return true;
     }
     AbandonReplacement(file);
     errno = file.Error;

@@ -47,5 +47,3 @@ const char* CounterStatusText(ECounterStatus status);
 // exist and, on POSIX, with EINTR when a stop request comes meanwhile.
 bool LockCounterFile(const char* path);
 void UnlockCounterFile();
-// Makes a rename within the directory of path durable.
-bool SyncDirectoryOf(const char* path);

@@ -13,3 +13,10 @@ int StopSignal();
 // POSIX: a descriptor that turns readable once a stop is requested, so that a poll() on the
 // port ends with it. -1 where there is none.
 int StopDescriptor();
+
+// What must still reach the board after a stop (the bytes an update put aside) goes out whole:
+// while finishing, a stop that came before no longer cuts port waits and transactions short.
+// StopRequested still tells that it came.
+void FinishDespiteStop(bool finishing);
+// A stop request that cuts waits and transactions short: one came, and the run is not finishing.
+bool StopCutsShort();

@@ -166,6 +166,13 @@ bool CommitReplacement(CReplacementFile& file)
     return true;
 }
 
+bool CommitReplacementDurably(CReplacementFile& file)
+{
+    const bool direct = file.Direct;
+    return CommitReplacement(file) && (direct || SyncDirectoryOf(file.Target) ||
+                                       Failed(file, errno));
+}
+
 void AbandonReplacement(CReplacementFile& file)
 {
     if (file.Descriptor >= 0)

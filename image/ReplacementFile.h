@@ -47,6 +47,9 @@ class CReplacementFile
 bool OpenReplacement(CReplacementFile& file, const char* targetPath);
 bool WriteReplacement(CReplacementFile& file, const void* data, size_t length);
 bool CommitReplacement(CReplacementFile& file);
+// The same, and the rename itself made durable (the directory flushed too): for a file whose loss
+// a power cut must not cause, a counter or a journal.
+bool CommitReplacementDurably(CReplacementFile& file);
 void AbandonReplacement(CReplacementFile& file);
 
 // A write past the process's file size limit (ulimit -f) then fails with EFBIG and takes the

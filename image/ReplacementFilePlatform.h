@@ -11,6 +11,8 @@ bool SyncFile(int descriptor);
 bool CloseFile(int descriptor);
 bool MoveOverTarget(const char* source, const char* target);
 unsigned long ProcessNumber();
+// Makes a rename within the directory of path durable.
+bool SyncDirectoryOf(const char* path);
 
 // The descriptor a path stands for (/dev/fd/1, /proc/self/fd/1), or -1 when it names none.
 // Links are not followed here: /dev/stdout is a link to such a path.

@@ -46,6 +46,31 @@ unsigned long ProcessNumber()
     return static_cast<unsigned long>(getpid());
 }
 
+bool SyncDirectoryOf(const char* path)
+{
+    const char* separator = strrchr(path, '/');
+    char directory[4096];
+    if (separator == nullptr)
+    {
+        snprintf(directory, sizeof directory, ".");
+    }
+    else
+    {
+        snprintf(directory, sizeof directory, "%.*s",
+                 separator == path ? 1 : static_cast<int>(separator - path), path);
+    }
+    int descriptor = open(directory, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (descriptor < 0)
+    {
+        return false;
+    }
+    bool synced = fsync(descriptor) == 0;
+    int error = errno;
+    close(descriptor);
+    errno = error;
+    return synced;
+}
+
 namespace
 {
 

@@ -56,6 +56,12 @@ unsigned long ProcessNumber()
     return static_cast<unsigned long>(_getpid());
 }
 
+// MoveFileExA's MOVEFILE_WRITE_THROUGH has made the rename durable already.
+bool SyncDirectoryOf(const char*)
+{
+    return true;
+}
+
 // Windows has no paths that name descriptors and no links a program would need to follow here.
 int DescriptorNamedBy(const char*)
 {

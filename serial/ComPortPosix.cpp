@@ -66,7 +66,9 @@ enum EWait
 // Waits for events until deadlineMs. A read's wait also ends when a stop is requested.
 EWait WaitFor(int fd, short events, long long deadlineMs)
 {
-    int stop = events == POLLIN ? StopDescriptor() : -1;
+    // Unless the run is finishing after a stop, which must not cut it short.
+    const bool finishing = StopRequested() && !StopCutsShort();
+    int stop = events == POLLIN && !finishing ? StopDescriptor() : -1;
     for (;;)
     {
         // One millisecond extra so that a truncated clock never ends the wait early.
@@ -100,7 +102,7 @@ EWait WaitFor(int fd, short events, long long deadlineMs)
 bool AwaitLine(long byteNanoseconds, int expected, long long deadlineMs)
 {
     long long left = deadlineMs - ClockMilliseconds();
-    if (left <= 0 || StopRequested())
+    if (left <= 0 || StopCutsShort())
     {
         return false;
     }

@@ -130,7 +130,7 @@ int CComPort::ReadAvailable(void* buffer, int minimum, int maximum)
 int CComPort::ReadFor(void* buffer, int minimum, int /*maximum*/, int timeoutMs)
 {
     // A stop cancels a waiting ReadFile; one that would start after it must not wait either.
-    if (StopRequested())
+    if (StopCutsShort())
     {
         return 0;
     }

@@ -144,12 +144,12 @@ void PutSequenceFrames(const CCommandSequence& sequence)
 
 bool MayStartFrame()
 {
-    return !StopRequested();
+    return !StopCutsShort();
 }
 
 void DiagnoseMissingReply(const char* operation, int address, int received, int expected)
 {
-    if (StopRequested())
+    if (StopCutsShort())
     {
         return;
     }

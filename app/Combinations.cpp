@@ -118,6 +118,10 @@ bool CheckCombination(const CArguments& walk)
     {
         Diagnose("%s needs %s", OptionName(OptionSize), OptionName(OptionRead));
     }
+    else if (JournalFolderOption != nullptr && !walk.UpdateGiven)
+    {
+        Diagnose("%s needs %s", OptionName(OptionJournalDir), OptionName(OptionUpdate));
+    }
     else if (job != nullptr && walk.VerifyGiven)
     {
         Diagnose("%s cannot be combined with %s or %s", job, OptionName(OptionVerify),

@@ -147,6 +147,16 @@ bool ApplyUpdate(CArguments& walk, const char*, const char*)
     return true;
 }
 
+bool ApplyJournalDir(CArguments& walk, const char* name, const char* value)
+{
+    if (value == nullptr || value[0] == '\0')
+    {
+        return RefuseArgument(walk, "%s needs a folder", name);
+    }
+    JournalFolderOption = value;
+    return true;
+}
+
 // The last one given counts; an empty one is a mistake, and past a bad argument ignored.
 bool ApplyResult(CArguments& walk, const char* name, const char* value)
 {
@@ -192,6 +202,8 @@ const COption Options[] = {
      ApplySerialFile, false},
     {"--serial-format", "F", "le32 (default), be32, le16, be16, le64, be64 or decN (N digits)",
      ApplySerialFormat, false},
+    {"--journal-dir", "DIR", "with --update: keep the bytes it must put back in DIR",
+     ApplyJournalDir, false},
     {"--list-ports", nullptr, "list the serial ports and the number to pass to -p, and exit",
      AskQuestion<PrintPortList>, true},
     {"--help", nullptr, "print this help and exit", AskQuestion<PrintUsage>, true},
@@ -288,6 +300,7 @@ void WalkArguments(int argc, char** argv, CArguments& walk)
     StreamMode = false;
     SkipBlank = false;
     ReadSize = MaxReadSize;
+    JournalFolderOption = nullptr;
     ReadPath = nullptr;
     NoWait = false;
     ResultPath = nullptr;

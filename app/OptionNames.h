@@ -20,6 +20,7 @@ enum EOption
     OptionSerialAt,
     OptionSerialFile,
     OptionSerialFormat,
+    OptionJournalDir,
     OptionListPorts,
     OptionHelp,
     OptionVersion,

@@ -212,6 +212,11 @@ void FormatLine(const CBoardRun& run, bool ok, long long elapsedMs)
         Add(",\"sectors_erased\":%d,\"bytes_programmed\":%d", run.SectorsErased,
             run.BytesProgrammed);
     }
+    // Only runs that put bytes back from a journal: the lines of all others stay as they were.
+    if (run.RestoredBytes > 0)
+    {
+        Add(",\"restored_bytes\":%d", run.RestoredBytes);
+    }
     Add("}\n");
 }
 

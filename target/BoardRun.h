@@ -3,6 +3,7 @@
 #include "base/Diagnostic.h"
 #include "image/Image.h"
 #include "target/Identify.h"
+#include "target/JournalStore.h"
 
 #include <cstdint>
 
@@ -30,6 +31,11 @@ struct CBoardRun
     int SectorsErased = 0;
     int BytesProgrammed = 0;
     bool UpToDate = false;
+    // --update: the journal of the bytes it must put back, while it holds one; the bytes put back
+    // on the board from a journal (one an earlier update left, or its own after a failure).
+    bool JournalKept = false;
+    CJournalFile Journal;
+    int RestoredBytes = 0;
     // The record could not be written: a station must not go on without records.
     bool RecordLost = false;
     // The plain image this board gets: the image buffer, or (--serial-at) a copy of it with the

@@ -236,7 +236,7 @@ bool IdentifyOnBoard(CBoardRun& run, bool guarded)
 // ready for the next run: its frame reader realigned (not after a stop, which never cuts a
 // frame, nor after a chip that answered every frame) and, once the program stage's first cycle
 // is out, the chip out of unlock bypass even if no reply came.
-void RecoverFrom(EStage stage, const CBoardRun& run)
+void RecoverFrom(EStage stage, CBoardRun& run)
 {
     // The chip's lines are whole lines: no stage line to end.
     const bool chipStage = stage == StageIdentify || stage == StageGuard;
@@ -254,6 +254,7 @@ void RecoverFrom(EStage stage, const CBoardRun& run)
     {
         LeaveBypassAfterFailure();
     }
+    PutBackAfterFailure(run);
 }
 
 } // namespace

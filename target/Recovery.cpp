@@ -55,31 +55,6 @@ bool ReadsSteady(bool& steady)
     return true;
 }
 
-// An erase that a stopped or killed run left running ignores every command until it ends.
-bool AwaitChipIdle()
-{
-    bool steady = false;
-    if (!ReadsSteady(steady) || steady)
-    {
-        return !StopRequested();
-    }
-    Warn("the chip is still erasing (a run ended during an erase): waiting for it to finish");
-    const long long end = ClockMilliseconds() + ErasePollLimit * 1000LL;
-    while (ClockMilliseconds() < end && !StopRequested())
-    {
-        PauseMilliseconds(IdlePollMs);
-        if (!ReadsSteady(steady) || steady)
-        {
-            return !StopRequested();
-        }
-    }
-    if (!StopRequested())
-    {
-        Diagnose("the chip's erase did not finish after %d s", ErasePollLimit);
-    }
-    return false;
-}
-
 } // namespace
 
 bool RealignFrameReader(bool& outOfStep)
@@ -151,11 +126,35 @@ void LeaveBypassAfterFailure()
     SendSequenceAfterFailure(LeaveBypass);
 }
 
+bool AwaitChipIdle()
+{
+    bool steady = false;
+    if (!ReadsSteady(steady) || steady)
+    {
+        return !StopCutsShort();
+    }
+    Warn("the chip is still erasing: waiting for the erase to finish");
+    const long long end = ClockMilliseconds() + ErasePollLimit * 1000LL;
+    while (ClockMilliseconds() < end && !StopCutsShort())
+    {
+        PauseMilliseconds(IdlePollMs);
+        if (!ReadsSteady(steady) || steady)
+        {
+            return !StopCutsShort();
+        }
+    }
+    if (!StopCutsShort())
+    {
+        Diagnose("the chip's erase did not finish after %d s", ErasePollLimit);
+    }
+    return false;
+}
+
 bool RecoverBoard()
 {
     if (!RealignAndTell())
     {
-        return !StopRequested();
+        return !StopCutsShort();
     }
     // Without acknowledgements the chip's question that follows tells the board has gone.
     return !SendSequence(ReturnToRead, 1) || AwaitChipIdle();

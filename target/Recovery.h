@@ -22,6 +22,9 @@ void SendSequenceAfterFailure(const CCommandSequence& sequence);
 // says.
 void LeaveBypassAfterFailure();
 
+// An erase that a stopped or killed run left running ignores every command until it ends: false,
+// with a diagnostic, when it does not end in time.
+bool AwaitChipIdle();
 // Before the first question to the chip: the frame reader realigned, the chip back to reading
 // its array (out of an armed program, unlock bypass or autoselect), and an erase still running
 // waited for. False, with a diagnostic, when that erase does not end or a stop came first; a

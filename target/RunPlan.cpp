@@ -5,6 +5,7 @@ int PortNumber = 1;
 bool StreamMode = false;
 bool SkipBlank = false;
 int ReadSize = MaxReadSize;
+const char* JournalFolderOption = nullptr;
 
 namespace
 {

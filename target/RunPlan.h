@@ -8,6 +8,8 @@ extern int PortNumber;  // COMn, 1 to 250
 extern bool StreamMode; // --stream: the next block goes out while this one is checked
 extern bool SkipBlank;  // --skip-blank: the program stage sends nothing for a byte of 0xFF
 extern int ReadSize;    // --read: bytes from address 0
+// --journal-dir: where an update keeps the bytes it must put back; nullptr: the user's own.
+extern const char* JournalFolderOption;
 
 const int ProgramOnly = 0;
 const int ProgramAndVerify = 1;

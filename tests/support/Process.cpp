@@ -8,6 +8,7 @@
 #include <cstring>
 #include <ctime>
 #include <fcntl.h>
+#include <filesystem>
 #include <poll.h>
 #include <sys/resource.h>
 #include <sys/syscall.h>
@@ -57,6 +58,21 @@ std::string CProcessResult::Describe() const
     return text + "; stderr:\n" + Err;
 }
 
+// The programs a test starts keep their state (an update's journals) in a folder of the test's
+// own, never in the user's, unless the test names one.
+static const std::string& TestStateFolder()
+{
+    struct CFolder
+    {
+        std::string Path =
+            (std::filesystem::temp_directory_path() / ("orbelt-state-" + std::to_string(getpid())))
+                .string();
+        ~CFolder() { std::filesystem::remove_all(Path); }
+    };
+    static const CFolder folder;
+    return folder.Path;
+}
+
 static std::vector<std::string> MergeEnvironment(const std::vector<std::string>& extra)
 {
     std::vector<std::string> merged;
@@ -64,7 +80,9 @@ static std::vector<std::string> MergeEnvironment(const std::vector<std::string>&
     {
         merged.emplace_back(*entry);
     }
-    for (const std::string& addition : extra)
+    std::vector<std::string> additions = {"XDG_STATE_HOME=" + TestStateFolder()};
+    additions.insert(additions.end(), extra.begin(), extra.end());
+    for (const std::string& addition : additions)
     {
         const std::string name = addition.substr(0, addition.find('=') + 1);
         merged.erase(std::remove_if(merged.begin(), merged.end(),

@@ -11,6 +11,7 @@
 #include <cstring>
 #include <deque>
 #include <memory>
+#include <utility>
 
 CComPort TargetPort;
 
@@ -43,6 +44,24 @@ bool DevicePresent = true;
 int DeviceLife = 0;
 int OpenedLife = -1;
 int Openings = 0;
+
+// What happens at a frame of the board on the line.
+struct CFrameChange
+{
+    std::function<bool(const uint8_t* frame)> Match;
+    int Left = 0;
+    std::function<void()> Change;
+};
+CFrameChange FrameChange;
+
+void CountFrame(const std::vector<uint8_t>& sent)
+{
+    if (FrameChange.Left > 0 && sent.size() % 5 == 0 && FrameChange.Match(&sent[sent.size() - 5]) &&
+        --FrameChange.Left == 0)
+    {
+        FrameChange.Change();
+    }
+}
 
 bool PortAlive()
 {
@@ -111,6 +130,7 @@ bool ConnectBoard(const std::vector<std::string>& options, const std::vector<uin
     }
     Boards.clear();
     Replies.clear();
+    FrameChange = CFrameChange();
     PutOn(board);
     Opens = true;
     DevicePresent = true;
@@ -136,17 +156,24 @@ void TakeBoardOffAt(long long atMs)
     AtFakeTime(atMs, [] { OnLine = nullptr; });
 }
 
+void UnplugPort()
+{
+    DevicePresent = false;
+    ++DeviceLife;
+    OnLine = nullptr;
+    Replies.clear();
+}
+
 void UnplugPortAt(long long goneMs, long long backMs)
 {
-    AtFakeTime(goneMs,
-               []
-               {
-                   DevicePresent = false;
-                   ++DeviceLife;
-                   OnLine = nullptr;
-                   Replies.clear();
-               });
+    AtFakeTime(goneMs, UnplugPort);
     AtFakeTime(backMs, [] { DevicePresent = true; });
+}
+
+void AtFrame(const std::function<bool(const uint8_t* frame)>& match, int nth,
+             std::function<void()> change)
+{
+    FrameChange = {match, nth, std::move(change)};
 }
 
 void RequestStopAt(long long atMs, int signalNumber)
@@ -278,6 +305,7 @@ int CComPort::Write(const void* buffer, int count)
         OnLine->Sent.push_back(bytes[i]);
         OnLine->Times.push_back(FakeClockMilliseconds());
         OnLine->Server.Receive(bytes[i], reply);
+        CountFrame(OnLine->Sent);
     }
     Replies.insert(Replies.end(), reply.begin(), reply.end());
     return count;

@@ -10,6 +10,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -26,6 +27,12 @@ void TakeBoardOffAt(long long atMs);
 // The port's device goes at goneMs, taking the board with it (reads and writes fail at once,
 // Open finds nothing), and is back at backMs without a board.
 void UnplugPortAt(long long goneMs, long long backMs);
+// The same at once, for good.
+void UnplugPort();
+// change happens right after the board on the line has received the nth frame (from 1) for
+// which match holds.
+void AtFrame(const std::function<bool(const uint8_t* frame)>& match, int nth,
+             std::function<void()> change);
 // A stop request as signal signalNumber would make it, at atMs.
 void RequestStopAt(long long atMs, int signalNumber);
 // Whether the next Open finds the device.

@@ -12,6 +12,7 @@
 #include <algorithm>
 #include <array>
 #include <cstring>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -133,6 +134,10 @@ std::string Labels(const std::string& console)
 
 TEST(Update, OnTheBoardSendsWhatThePlanSays)
 {
+    // The journal of each erase that loses bytes past the image, in a folder of the test's own.
+    const std::string folder =
+        (std::filesystem::temp_directory_path() / "orbelt-update-journals").string();
+    JournalFolderOption = folder.c_str();
     for (const CUpdateRow& row : Rows)
     {
         SCOPED_TRACE(&row - Rows);
@@ -171,6 +176,8 @@ TEST(Update, OnTheBoardSendsWhatThePlanSays)
         EXPECT_STREQ(row.Failed != nullptr ? CurrentStage() : nullptr, row.Failed);
         KeepNotesIn(nullptr);
     }
+    JournalFolderOption = nullptr;
+    std::filesystem::remove_all(folder);
 }
 
 } // namespace

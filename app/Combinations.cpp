@@ -69,14 +69,13 @@ bool CheckUpdate(const CArguments& walk)
     return true;
 }
 
-// A serial number goes into the image of a board being programmed, from a counter file.
+// A serial number goes into the image of a board being programmed, from a counter file; -vo
+// only reads the board's own.
 bool CheckSerial(const CArguments& walk)
 {
     const bool at = SerialAt >= 0;
-    const char* other = walk.Jobs != 0                           ? FirstJob(walk)
-                        : VerifyMode == VerifyWithoutProgramming ? OptionName(OptionVerifyOnly)
-                                                                 : nullptr;
-    if (at && SerialPath == nullptr)
+    const bool verifyOnly = VerifyMode == VerifyWithoutProgramming && !walk.UpdateGiven;
+    if (at && SerialPath == nullptr && !verifyOnly)
     {
         Diagnose("%s needs %s", OptionName(OptionSerialAt), OptionName(OptionSerialFile));
     }
@@ -86,10 +85,10 @@ bool CheckSerial(const CArguments& walk)
                  OptionName(SerialPath != nullptr ? OptionSerialFile : OptionSerialFormat),
                  OptionName(OptionSerialAt));
     }
-    else if (at && other != nullptr)
+    else if (at && walk.Jobs != 0)
     {
         Diagnose("%s cannot be combined with %s: a number is written as a board is programmed",
-                 OptionName(OptionSerialAt), other);
+                 OptionName(OptionSerialAt), FirstJob(walk));
     }
     else
     {

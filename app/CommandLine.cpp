@@ -2,6 +2,7 @@
 
 #include "app/OptionNames.h"
 #include "app/Questions.h"
+#include "app/RunRecord.h"
 #include "app/SerialNumber.h"
 #include "app/Settings.h"
 #include "base/Diagnostic.h"
@@ -16,6 +17,8 @@ const char* ReadPath = nullptr;
 bool NoWait = false;
 const char* ResultPath = nullptr;
 bool StationMode = false;
+const char* RecordTags[MaxRecordTags] = {};
+int RecordTagCount = 0;
 
 namespace
 {
@@ -157,6 +160,31 @@ bool ApplyJournalDir(CArguments& walk, const char* name, const char* value)
     return true;
 }
 
+// A key of letters, digits and underscores that no record has yet, then the value.
+bool ApplyRecordTag(CArguments& walk, const char* name, const char* value)
+{
+    const char* equals = value != nullptr ? strchr(value, '=') : nullptr;
+    const size_t length = equals != nullptr ? static_cast<size_t>(equals - value) : 0;
+    char key[64];
+    if (length == 0 || length >= sizeof key ||
+        strspn(value, "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789_") != length)
+    {
+        return RefuseArgument(walk, "invalid %s '%s': give KEY=VALUE, KEY of letters, digits and _",
+                              name, value != nullptr ? value : "");
+    }
+    snprintf(key, sizeof key, "%.*s", static_cast<int>(length), value);
+    if (IsRecordKey(key))
+    {
+        return RefuseArgument(walk, "%s %s: every record has the key %s already", name, value, key);
+    }
+    if (RecordTagCount == MaxRecordTags)
+    {
+        return RefuseArgument(walk, "more than %d %s options", MaxRecordTags, name);
+    }
+    RecordTags[RecordTagCount++] = value;
+    return true;
+}
+
 // The last one given counts; an empty one is a mistake, and past a bad argument ignored.
 bool ApplyResult(CArguments& walk, const char* name, const char* value)
 {
@@ -204,6 +232,8 @@ const COption Options[] = {
      ApplySerialFormat, false},
     {"--journal-dir", "DIR", "with --update: keep the bytes it must put back in DIR",
      ApplyJournalDir, false},
+    {"--record-tag", "KEY=VALUE", "add \"KEY\":\"VALUE\" to every record of --result (repeatable)",
+     ApplyRecordTag, true},
     {"--list-ports", nullptr, "list the serial ports and the number to pass to -p, and exit",
      AskQuestion<PrintPortList>, true},
     {"--help", nullptr, "print this help and exit", AskQuestion<PrintUsage>, true},
@@ -306,9 +336,17 @@ void WalkArguments(int argc, char** argv, CArguments& walk)
     ResultPath = nullptr;
     StationMode = false;
     ResetSerialSettings();
+    RecordTagCount = 0;
+    bool optionsEnded = false;
     for (int i = 1; i < argc; ++i)
     {
-        const COption* option = FindOption(argv[i]);
+        // "--" ends the options: what follows is the image name, whatever it looks like.
+        if (!optionsEnded && strcmp(argv[i], "--") == 0)
+        {
+            optionsEnded = true;
+            continue;
+        }
+        const COption* option = optionsEnded ? nullptr : FindOption(argv[i]);
         if (option == nullptr)
         {
             if (!walk.Failed)

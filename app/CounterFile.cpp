@@ -10,8 +10,9 @@
 namespace
 {
 
-// A first line longer than this holds no number anyway.
-const size_t CounterTextCapacity = 64;
+// A first line longer than this is no number, padded or not: it is refused, never cut short.
+const size_t CounterTextCapacity = 65536;
+char CounterText[CounterTextCapacity];
 
 bool IsBlank(char c)
 {
@@ -30,74 +31,31 @@ bool AllDigits(const char* from, const char* to)
     return from < to;
 }
 
-} // namespace
-
-ECounterStatus ReadNextNumber(const char* path, uint64_t& number)
+// The number between from and to, blanks around it allowed.
+ECounterStatus ParseNumber(const char* from, const char* to, uint64_t& number)
 {
-    FILE* file = fopen(path, "rb");
-    if (file == nullptr)
+    while (from < to && IsBlank(*from))
     {
-        return errno == ENOENT ? CounterMissing : CounterUnreadable;
+        ++from;
     }
-    char text[CounterTextCapacity];
-    size_t length = fread(text, 1, sizeof text, file);
-    int error = ferror(file) ? errno : 0;
-    fclose(file);
-    if (error != 0)
+    while (to > from && IsBlank(to[-1]))
     {
-        errno = error;
-        return CounterUnreadable;
+        --to;
     }
-    return ParseCounterText(text, length, number);
-}
-
-namespace
-{
-
-bool WriteCounter(const char* path, uint64_t next)
-{
-    static CReplacementFile file;
-    char text[32];
-    int length = snprintf(text, sizeof text, "%" PRIu64 "\n", next);
-    if (OpenReplacement(file, path) && WriteReplacement(file, text, static_cast<size_t>(length)) &&
-        CommitReplacementDurably(file))
-    {
-        return true;
-    }
-    AbandonReplacement(file);
-    errno = file.Error;
-    return false;
-}
-
-} // namespace
-
-ECounterStatus ParseCounterText(const char* text, size_t length, uint64_t& number)
-{
-    const char* end = static_cast<const char*>(memchr(text, '\n', length));
-    end = end == nullptr ? text + length : end;
-    end -= end > text && end[-1] == '\r' ? 1 : 0;
-    while (text < end && IsBlank(*text))
-    {
-        ++text;
-    }
-    while (end > text && IsBlank(end[-1]))
-    {
-        --end;
-    }
-    if (text == end)
+    if (from == to)
     {
         return CounterEmpty;
     }
-    if (*text == '-' && AllDigits(text + 1, end))
+    if (*from == '-' && AllDigits(from + 1, to))
     {
         return CounterNegative;
     }
-    if (!AllDigits(text, end))
+    if (!AllDigits(from, to))
     {
         return CounterNotANumber;
     }
     uint64_t value = 0;
-    for (const char* c = text; c < end; ++c)
+    for (const char* c = from; c < to; ++c)
     {
         unsigned digit = static_cast<unsigned>(*c - '0');
         if (value > (UINT64_MAX - 1 - digit) / 10)
@@ -110,16 +68,105 @@ ECounterStatus ParseCounterText(const char* text, size_t length, uint64_t& numbe
     return CounterOk;
 }
 
+// The line from text up to its line feed (a carriage return before it dropped); at goes past it.
+const char* LineEnd(const char* text, const char* end, const char*& next)
+{
+    const char* feed =
+        static_cast<const char*>(memchr(text, '\n', static_cast<size_t>(end - text)));
+    next = feed == nullptr ? end : feed + 1;
+    const char* line = feed == nullptr ? end : feed;
+    return line > text && line[-1] == '\r' ? line - 1 : line;
+}
+
+bool WriteCounter(const char* path, const CCounter& counter)
+{
+    static CReplacementFile file;
+    char text[64];
+    int length = snprintf(text, sizeof text, "%" PRIu64 "\nfirst %" PRIu64 "\n", counter.Next,
+                          counter.First);
+    // Beside the file, and only ever written under the lock: one a killed run left goes first.
+    if (OpenReplacementBeside(file, path, ".tmp") &&
+        WriteReplacement(file, text, static_cast<size_t>(length)) && CommitReplacementDurably(file))
+    {
+        return true;
+    }
+    AbandonReplacement(file);
+    errno = file.Error;
+    return false;
+}
+
+} // namespace
+
+ECounterStatus ReadCounter(const char* path, CCounter& counter)
+{
+    FILE* file = fopen(path, "rb");
+    if (file == nullptr)
+    {
+        return errno == ENOENT ? CounterMissing : CounterUnreadable;
+    }
+    size_t length = fread(CounterText, 1, sizeof CounterText, file);
+    int error = ferror(file) ? errno : 0;
+    fclose(file);
+    if (error != 0)
+    {
+        errno = error;
+        return CounterUnreadable;
+    }
+    return ParseCounterText(CounterText, length, counter);
+}
+
+ECounterStatus ParseCounterText(const char* text, size_t length, CCounter& counter)
+{
+    const char* end = text + length;
+    const char* second = nullptr;
+    const char* first = LineEnd(text, end, second);
+    if (second == end && length == CounterTextCapacity)
+    {
+        return CounterNotANumber;
+    }
+    counter = CCounter();
+    const ECounterStatus status = ParseNumber(text, first, counter.Next);
+    const char* rest = nullptr;
+    const char* secondEnd = LineEnd(second, end, rest);
+    const char* const key = "first ";
+    const size_t keyLength = strlen(key);
+    counter.FirstKnown = status == CounterOk &&
+                         static_cast<size_t>(secondEnd - second) > keyLength &&
+                         memcmp(second, key, keyLength) == 0 &&
+                         ParseNumber(second + keyLength, secondEnd, counter.First) == CounterOk;
+    if (status == CounterOk && counter.FirstKnown && counter.Next < counter.First)
+    {
+        return CounterBelowFirst;
+    }
+    return status;
+}
+
+bool CounterGave(const CCounter& counter, uint64_t number)
+{
+    return counter.FirstKnown && number >= counter.First && number < counter.Next;
+}
+
 ECounterStatus TakeNextNumber(const char* path, uint64_t& number)
 {
     if (!LockCounterFile(path))
     {
         return errno == ENOENT ? CounterMissing : CounterNotLocked;
     }
-    ECounterStatus status = ReadNextNumber(path, number);
-    if (status == CounterOk && !WriteCounter(path, number + 1))
+    CCounter counter;
+    ECounterStatus status = ReadCounter(path, counter);
+    if (status == CounterOk && !CounterWritable(path))
     {
-        status = CounterNotReplaced;
+        status = CounterReadOnly;
+    }
+    if (status == CounterOk)
+    {
+        number = counter.Next;
+        counter.First = counter.FirstKnown ? counter.First : number;
+        counter.Next = number + 1;
+        if (!WriteCounter(path, counter))
+        {
+            status = CounterNotReplaced;
+        }
     }
     int error = errno;
     UnlockCounterFile();
@@ -145,6 +192,10 @@ const char* CounterStatusText(ECounterStatus status)
         return "holds a negative number";
     case CounterTooLarge:
         return "holds a number too large to advance";
+    case CounterBelowFirst:
+        return "holds a next number below the first it handed out: numbers would be given twice";
+    case CounterReadOnly:
+        return "is read-only, so it is not advanced";
     case CounterNotLocked:
         return "cannot be locked";
     case CounterNotReplaced:

@@ -2,9 +2,12 @@
 
 #include "image/Folders.h"
 
+#include <cerrno>
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace
 {
@@ -31,4 +34,20 @@ bool LockCounterFile(const char* path)
 void UnlockCounterFile()
 {
     UnlockFile(Lock);
+}
+
+// Root may write any file: a counter file that nobody may write says it is not to be advanced.
+bool CounterWritable(const char* path)
+{
+    if (geteuid() != 0)
+    {
+        return access(path, W_OK) == 0;
+    }
+    struct stat status;
+    if (stat(path, &status) != 0)
+    {
+        return false;
+    }
+    errno = EACCES;
+    return (status.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) != 0;
 }

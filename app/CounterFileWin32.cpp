@@ -30,3 +30,15 @@ void UnlockCounterFile()
 {
     UnlockFile(Lock);
 }
+
+bool CounterWritable(const char* path)
+{
+    const DWORD attributes = GetFileAttributesA(path);
+    if (attributes == INVALID_FILE_ATTRIBUTES)
+    {
+        errno = ErrnoOfWindowsError(GetLastError());
+        return false;
+    }
+    errno = EACCES;
+    return (attributes & FILE_ATTRIBUTE_READONLY) == 0;
+}

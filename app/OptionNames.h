@@ -21,6 +21,7 @@ enum EOption
     OptionSerialFile,
     OptionSerialFormat,
     OptionJournalDir,
+    OptionRecordTag,
     OptionListPorts,
     OptionHelp,
     OptionVersion,

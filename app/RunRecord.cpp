@@ -161,6 +161,10 @@ void FormatLine(const CBoardRun& run, bool ok, long long elapsedMs)
     if (run.HasSerial)
     {
         Add(",\"serial\":%" PRIu64, run.Serial);
+        if (run.SerialKept)
+        {
+            Add(",\"serial_kept\":true");
+        }
     }
     Add(",\"image\":");
     AddString(ImagePath);
@@ -217,10 +221,63 @@ void FormatLine(const CBoardRun& run, bool ok, long long elapsedMs)
     {
         Add(",\"restored_bytes\":%d", run.RestoredBytes);
     }
+    for (int i = 0; i < RecordTagCount; ++i)
+    {
+        const char* equals = strchr(RecordTags[i], '=');
+        Add(",\"%.*s\":", static_cast<int>(equals - RecordTags[i]), RecordTags[i]);
+        AddString(equals + 1);
+    }
     Add("}\n");
 }
 
 } // namespace
+
+// Every key FormatLine writes, and "event", which an event line puts before them.
+const char* const RecordKeys[] = {
+    "start",
+    "version",
+    "port",
+    "device",
+    "board",
+    "serial",
+    "serial_kept",
+    "image",
+    "image_length",
+    "image_crc32",
+    "image_sha256",
+    "mode",
+    "result",
+    "failed_stage",
+    "reason",
+    "elapsed_seconds",
+    "skipped_bytes",
+    "chip_id",
+    "chip",
+    "sectors_erased",
+    "bytes_programmed",
+    "restored_bytes",
+    "event",
+};
+
+bool IsRecordKey(const char* key)
+{
+    for (const char* name : RecordKeys)
+    {
+        if (strcmp(name, key) == 0)
+        {
+            return true;
+        }
+    }
+    const size_t length = strlen(key);
+    for (int i = 0; i < RecordTagCount; ++i)
+    {
+        if (strncmp(RecordTags[i], key, length) == 0 && RecordTags[i][length] == '=')
+        {
+            return true;
+        }
+    }
+    return false;
+}
 
 void StartRunRecord(CBoardRun& run)
 {

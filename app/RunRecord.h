@@ -13,6 +13,9 @@ void RecordImageBytes();
 // the board is touched. False, with a diagnostic, when it cannot be opened; true without
 // --result.
 bool OpenRunRecord();
+// Whether every record has key already, or may have it (a --record-tag of that key, or of one
+// given before, would make two).
+bool IsRecordKey(const char* key);
 // Appends the line when --result was given. False, with a diagnostic, when it could not be
 // written: a run that leaves no record must not pass as good on a production line.
 bool AppendRunRecord(const CBoardRun& run, bool ok);

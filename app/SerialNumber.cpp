@@ -3,8 +3,11 @@
 #include "app/CounterFile.h"
 #include "base/Diagnostic.h"
 #include "image/Image.h"
+#include "target/Download.h"
 #include "target/TargetLink.h"
+#include "target/Update.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cinttypes>
 #include <cstdlib>
@@ -39,23 +42,10 @@ bool ParseFlashAddress(const char* text, int& address)
     return true;
 }
 
-// The numbers handed out, the latest this many: a board comes back soon after it left.
+// The numbers of boards that passed, the latest this many: a board comes back soon after it left.
 const int RememberedNumbers = 4096;
-uint64_t HandedOut[RememberedNumbers];
-int HandedOutCount = 0;
-
-bool HandedOutBefore(uint64_t number)
-{
-    const int count = HandedOutCount < RememberedNumbers ? HandedOutCount : RememberedNumbers;
-    for (int i = 0; i < count; ++i)
-    {
-        if (HandedOut[i] == number)
-        {
-            return true;
-        }
-    }
-    return false;
-}
+uint64_t Passed[RememberedNumbers];
+int PassedCount = 0;
 
 bool Fits(uint64_t number)
 {
@@ -67,7 +57,7 @@ bool Fits(uint64_t number)
     return false;
 }
 
-bool CounterGave(ECounterStatus status)
+bool CounterSays(ECounterStatus status)
 {
     if (status == CounterOk)
     {
@@ -130,45 +120,94 @@ bool CheckSerialNumbers()
 {
     if (SerialAt < 0)
     {
+        NumberUpdatedBoard = nullptr;
         return true;
     }
     EnterStage("Serial");
+    NumberUpdatedBoard = nullptr;
     if (SerialAt + SerialFormat.Width > ImageLength)
     {
         Diagnose("the serial number's %d bytes at 0x%06X lie outside the image of %d bytes",
                  SerialFormat.Width, SerialAt, ImageLength);
         return false;
     }
-    uint64_t next = 0;
-    return CounterGave(ReadNextNumber(SerialPath, next)) && Fits(next);
+    NumberUpdatedBoard = [](CBoardRun& run, const unsigned char* flash)
+    { return NumberFromField(run, flash + SerialAt); };
+    if (VerifyMode == VerifyWithoutProgramming && RunMode != &UpdateRun)
+    {
+        return true;
+    }
+    CCounter counter;
+    const ECounterStatus status = ReadCounter(SerialPath, counter);
+    return CounterSays(status == CounterOk && !CounterWritable(SerialPath) ? CounterReadOnly
+                                                                           : status) &&
+           Fits(counter.Next);
+}
+
+bool ReadNumberField(CBoardRun& run, unsigned char (&field)[MaxSerialDigits])
+{
+    EnterStage("Serial");
+    return RecoverOnce(run) && ReadTargetBytes(SerialAt, field, SerialFormat.Width);
+}
+
+bool NumberInField(const unsigned char* field, uint64_t& number)
+{
+    const int width = SerialFormat.Width;
+    const bool blank = std::all_of(field, field + width, [](unsigned char b) { return b == 0xFF; });
+    return !blank && memcmp(field, ImageBuffer + SerialAt, static_cast<size_t>(width)) != 0 &&
+           ReadSerial(SerialFormat, field, number);
+}
+
+bool NumberFromField(CBoardRun& run, const unsigned char* field)
+{
+    EnterStage("Serial");
+    memcpy(NumberedImage, ImageBuffer, sizeof NumberedImage);
+    run.Image = NumberedImage;
+    uint64_t held = 0;
+    const bool holds = NumberInField(field, held);
+    if (VerifyMode == VerifyWithoutProgramming && RunMode != &UpdateRun)
+    {
+        memcpy(NumberedImage + SerialAt, field, static_cast<size_t>(SerialFormat.Width));
+        run.HasSerial = holds;
+        run.Serial = held;
+        return true;
+    }
+    CCounter counter;
+    run.SerialKept =
+        holds && ReadCounter(SerialPath, counter) == CounterOk && CounterGave(counter, held);
+    if (run.SerialKept)
+    {
+        run.Serial = held;
+    }
+    else if (!CounterSays(TakeNextNumber(SerialPath, run.Serial)))
+    {
+        run.NotNumbered = true;
+        return false;
+    }
+    run.HasSerial = true;
+    if (!Fits(run.Serial))
+    {
+        run.NotNumbered = true;
+        return false;
+    }
+    WriteSerial(SerialFormat, run.Serial, NumberedImage + SerialAt);
+    return true;
 }
 
 bool TakeSerialNumber(CBoardRun& run)
 {
-    if (SerialAt < 0)
-    {
-        return true;
-    }
-    EnterStage("Serial");
-    if (!CounterGave(TakeNextNumber(SerialPath, run.Serial)))
-    {
-        return false;
-    }
-    run.HasSerial = true;
-    HandedOut[HandedOutCount++ % RememberedNumbers] = run.Serial;
-    if (!Fits(run.Serial))
-    {
-        return false;
-    }
-    memcpy(NumberedImage, ImageBuffer, sizeof NumberedImage);
-    WriteSerial(SerialFormat, run.Serial, NumberedImage + SerialAt);
-    run.Image = NumberedImage;
-    return true;
+    unsigned char field[MaxSerialDigits];
+    return SerialAt < 0 || RunMode == &UpdateRun ||
+           (ReadNumberField(run, field) && NumberFromField(run, field));
 }
 
-bool BoardCameBack(uint64_t& number)
+void NotePassed(uint64_t number)
 {
-    unsigned char field[MaxSerialDigits];
-    return SerialAt >= 0 && ReadTargetBytes(SerialAt, field, SerialFormat.Width) &&
-           ReadSerial(SerialFormat, field, number) && HandedOutBefore(number);
+    Passed[PassedCount++ % RememberedNumbers] = number;
+}
+
+bool PassedBefore(uint64_t number)
+{
+    const int count = PassedCount < RememberedNumbers ? PassedCount : RememberedNumbers;
+    return std::find(Passed, Passed + count, number) != Passed + count;
 }

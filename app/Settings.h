@@ -7,3 +7,7 @@ extern const char* ReadPath;   // --read FILE, the image file to write; nullptr 
 extern bool NoWait;            // --no-wait: no key wait, and the exit status tells the result
 extern const char* ResultPath; // --result FILE, the run record's file; nullptr otherwise
 extern bool StationMode;       // --station: board after board on one port, no key waits
+// --record-tag KEY=VALUE, as given: keys added to every record.
+const int MaxRecordTags = 16;
+extern const char* RecordTags[MaxRecordTags];
+extern int RecordTagCount;

@@ -67,23 +67,26 @@ enum EBoardEnd
     BoardNotNumbered,
 };
 
-// What a single run prints from the first stage label to the verdict, and its record, in a run
-// value of the board's own; the guard brings the board to a known state first.
-EBoardEnd FlashBoard()
+// What a single run prints from the first stage label to the verdict, and its record, in the
+// board's own run value; the guard brings the board to a known state first. With --serial-at
+// field holds its number field (an update numbers its board once it has read it), or nullptr
+// when it could not be read: the board is not touched then.
+EBoardEnd FlashBoard(CBoardRun& run, const unsigned char* field)
 {
-    CBoardRun run;
-    run.Board = Flashed + 1;
-    KeepNotesIn(&run.Notes);
-    StartRunRecord(run);
-    const bool numbered = TakeSerialNumber(run);
+    const bool ready =
+        SerialAt < 0 || RunMode == &UpdateRun || (field != nullptr && NumberFromField(run, field));
     char started[48];
     snprintf(started, sizeof started, run.HasSerial ? "started with serial %" PRIu64 : "started",
              run.Serial);
     DrawStatus(started);
     printf("\n");
     StatusLength = 0;
-    const bool passed = FinishRun(run, numbered && RunStages(*RunMode, run, ClockSeconds()));
+    const bool passed = FinishRun(run, ready && RunStages(*RunMode, run, ClockSeconds()));
     KeepNotesIn(nullptr);
+    if (passed && run.HasSerial)
+    {
+        NotePassed(run.Serial);
+    }
     ++Flashed;
     Passed += passed ? 1 : 0;
     printf("\n\n");
@@ -92,15 +95,16 @@ EBoardEnd FlashBoard()
     {
         snprintf(Leaving + length, sizeof Leaving - length, ", serial %" PRIu64, run.Serial);
     }
-    return run.RecordLost ? BoardNotRecorded : numbered ? BoardDone : BoardNotNumbered;
+    return run.RecordLost ? BoardNotRecorded : run.NotNumbered ? BoardNotNumbered : BoardDone;
 }
 
-// With --serial-at, a board found is one this station numbered before when its number field
-// says so: it came back (a bounced contact, an adapter that vanished, an operator's slip).
-bool CameBack()
+// With --serial-at, a board found is one that passed here before when its number field says so:
+// it came back (a bounced contact, an adapter that vanished, an operator's slip). One that
+// failed comes back for a retry, and keeps its number.
+bool CameBack(const unsigned char* field)
 {
     uint64_t number = 0;
-    if (!BoardCameBack(number))
+    if (!NumberInField(field, number) || !PassedBefore(number))
     {
         return false;
     }
@@ -108,18 +112,22 @@ bool CameBack()
     return true;
 }
 
-// Flashes the board found unless it came back. False when the station must stop.
+// Flashes the board found unless it came back, in a run value of its own. False when the
+// station must stop.
 bool ServeBoard()
 {
-    if (SerialAt >= 0)
+    CBoardRun run;
+    run.Board = Flashed + 1;
+    KeepNotesIn(&run.Notes);
+    StartRunRecord(run);
+    unsigned char field[MaxSerialDigits] = {};
+    const bool read = SerialAt >= 0 && ReadNumberField(run, field);
+    if (read && CameBack(field))
     {
-        RealignBoard();
-        if (CameBack())
-        {
-            return true;
-        }
+        KeepNotesIn(nullptr);
+        return true;
     }
-    const EBoardEnd end = FlashBoard();
+    const EBoardEnd end = FlashBoard(run, read ? field : nullptr);
     if (end != BoardDone)
     {
         Diagnose("board %d %s: the station stops", Flashed,

@@ -1,6 +1,7 @@
 #include "image/Image.h"
 
 #include "base/Diagnostic.h"
+#include "image/ImageOpen.h"
 #include "image/ReplacementFile.h"
 
 #include <cerrno>
@@ -10,6 +11,7 @@
 
 unsigned char ImageBuffer[ImageCapacity];
 int ImageLength = 0;
+bool ImageCutShort = false;
 
 const unsigned char ImageKey[ImageKeyLength] = {
     0x5A, 0xC3, 0x17, 0x8E, 0x29, 0xF4, 0x6B, 0xD0, 0x3C, 0x91, 0xE7, 0x42, 0xB8, 0x0D, 0x76, 0xAF,
@@ -34,7 +36,12 @@ void DescrambleImage()
 // the check and the open.
 static FILE* OpenImage(const char* path)
 {
+    char line[ReplacementPathCapacity + 128];
+    snprintf(line, sizeof line,
+             "orbelt-dl: image %s is a pipe that nothing writes yet: the run waits for it", path);
+    NoteSlowOpen(path, line);
     FILE* file = fopen(path, "rb");
+    EndSlowOpen();
     struct stat status;
     if (file != nullptr &&
         (fstat(fileno(file), &status) != 0 || (status.st_mode & S_IFMT) == S_IFDIR))
@@ -71,7 +78,8 @@ bool LoadImage(const char* path)
     size_t length = fread(ImageBuffer, 1, sizeof ImageBuffer, file);
     int readError = errno;
     bool readFailed = ferror(file) != 0;
-    if (!readFailed && length == sizeof ImageBuffer && HasMoreBytes(file))
+    ImageCutShort = !readFailed && length == sizeof ImageBuffer && HasMoreBytes(file);
+    if (ImageCutShort)
     {
         Warn("image %s is larger than %u bytes: only the first %u bytes are used", path,
              static_cast<unsigned>(sizeof ImageBuffer), static_cast<unsigned>(sizeof ImageBuffer));

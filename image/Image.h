@@ -7,6 +7,8 @@ const int ImageKeyLength = 32;
 
 extern unsigned char ImageBuffer[ImageCapacity];
 extern int ImageLength;
+// The file held more than ImageCapacity bytes: only those are in the buffer.
+extern bool ImageCutShort;
 extern const unsigned char ImageKey[ImageKeyLength];
 
 // XORs data with ImageKey, the key restarting every 32 bytes from data[0]. Scrambling and

@@ -24,9 +24,22 @@ bool IsDeviceOrPipe(const struct stat& status)
     return type != S_IFREG && type != S_IFDIR;
 }
 
-// Short and of fixed length, so that it fits wherever the target's own name fits.
+// Short and of fixed length, so that it fits wherever the target's own name fits; or, for a
+// single writer, of the name it asks for.
 bool CreateTemporary(CReplacementFile& file)
 {
+    if (file.Suffix != nullptr)
+    {
+        snprintf(file.Temporary, sizeof file.Temporary, "%s%s", file.Target, file.Suffix);
+        remove(file.Temporary);
+        file.Descriptor = CreateNewFile(file.Temporary);
+        if (file.Descriptor >= 0)
+        {
+            return true;
+        }
+        file.Temporary[0] = '\0';
+        return Failed(file, errno);
+    }
     size_t directoryLength = DirectoryPartLength(file.Target);
     for (int attempt = 0; attempt < 100; ++attempt)
     {
@@ -109,10 +122,9 @@ bool OpenFinalTarget(CReplacementFile& file)
            (KeepPermissions(file.Descriptor, status.st_mode) || Failed(file, errno));
 }
 
-} // namespace
-
-bool OpenReplacement(CReplacementFile& file, const char* targetPath)
+bool Open(CReplacementFile& file, const char* targetPath, const char* suffix)
 {
+    file.Suffix = suffix;
     file.Descriptor = -1;
     file.Direct = false;
     file.Temporary[0] = '\0';
@@ -122,6 +134,18 @@ bool OpenReplacement(CReplacementFile& file, const char* targetPath)
         return Failed(file, ENAMETOOLONG);
     }
     return ResolveTarget(file) && (file.Direct || OpenFinalTarget(file));
+}
+
+} // namespace
+
+bool OpenReplacement(CReplacementFile& file, const char* targetPath)
+{
+    return Open(file, targetPath, nullptr);
+}
+
+bool OpenReplacementBeside(CReplacementFile& file, const char* targetPath, const char* suffix)
+{
+    return Open(file, targetPath, suffix);
 }
 
 bool WriteReplacement(CReplacementFile& file, const void* data, size_t length)
@@ -169,8 +193,8 @@ bool CommitReplacement(CReplacementFile& file)
 bool CommitReplacementDurably(CReplacementFile& file)
 {
     const bool direct = file.Direct;
-    return CommitReplacement(file) && (direct || SyncDirectoryOf(file.Target) ||
-                                       Failed(file, errno));
+    return CommitReplacement(file) &&
+           (direct || SyncDirectoryOf(file.Target) || Failed(file, errno));
 }
 
 void AbandonReplacement(CReplacementFile& file)

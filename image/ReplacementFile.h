@@ -42,9 +42,15 @@ class CReplacementFile
     bool Direct = false; // the target itself is open (a descriptor, a device or a pipe)
     char Target[ReplacementPathCapacity] = {};
     char Temporary[ReplacementPathCapacity + 32] = {};
+    // OpenReplacementBeside: the temporary is the final target's path with this appended.
+    const char* Suffix = nullptr;
 };
 
 bool OpenReplacement(CReplacementFile& file, const char* targetPath);
+// The same with the temporary at the final target's path + suffix, for a caller that holds a
+// lock that makes it the one writer of the target: a temporary of that name is one a killed
+// run left, and goes first.
+bool OpenReplacementBeside(CReplacementFile& file, const char* targetPath, const char* suffix);
 bool WriteReplacement(CReplacementFile& file, const void* data, size_t length);
 bool CommitReplacement(CReplacementFile& file);
 // The same, and the rename itself made durable (the directory flushed too): for a file whose loss

@@ -45,4 +45,8 @@ struct CBoardRun
     // becomes of the board).
     bool HasSerial = false;
     uint64_t Serial = 0;
+    // The board held that number already, one the counter had handed out: it keeps it.
+    bool SerialKept = false;
+    // The counter could give the board no number: a station must not go on without numbers.
+    bool NotNumbered = false;
 };

@@ -220,7 +220,11 @@ bool IdentifyOnBoard(CBoardRun& run, bool guarded)
     run.ChipRead = true;
     PrintChipIdentity(run.Chip);
     CRefusal refusal{};
-    const int extent = (ImageLength + BlockSize - 1) / BlockSize * BlockSize;
+    // A download cuts a longer file at the buffer's end; an update must not: it keeps what lies
+    // past the image.
+    const int extent = RunMode == &UpdateRun
+                           ? (ImageCutShort ? ImageCapacity + 1 : ImageLength)
+                           : (ImageLength + BlockSize - 1) / BlockSize * BlockSize;
     const char* refused = !known    ? run.Chip.Reason
                           : guarded ? RefuseToFlash(run.Chip, 0, extent, refusal)
                                     : nullptr;

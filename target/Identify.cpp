@@ -174,6 +174,12 @@ const char* RefuseToFlash(const CChipIdentity& identity, int start, int length, 
         return identity.Reason != nullptr ? identity.Reason : UnknownChip;
     }
     const CChip& chip = *identity.Chip;
+    if (start + length > chip.Size)
+    {
+        std::snprintf(refusal.Text, sizeof refusal.Text, "the image is larger than the %s's %d KiB",
+                      chip.Name, chip.Size / 1024);
+        return refusal.Text;
+    }
     if (!chip.TakesBypass)
     {
         std::snprintf(refusal.Text, sizeof refusal.Text,

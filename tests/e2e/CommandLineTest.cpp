@@ -120,6 +120,22 @@ TEST_F(CommandLineTest, FirstFileNameWins)
               "Can't open COM1\n" + NgEnding);
 }
 
+// "--" ends the options: an image may be named like one. The tags of --record-tag end every
+// record, a run that fails on its image too.
+TEST_F(CommandLineTest, DoubleDashEndsTheOptionsAndTagsEndTheRecord)
+{
+    MakeImage("-v");
+    EXPECT_EQ(ConsoleBody(Run({"--", "-v"}, Unmapped({1})).Out), "Can't open COM1\n" + NgEnding);
+    const std::string record = Files.File("runs.jsonl");
+    CProcessResult result = Run({"--result", record, "--record-tag", "operator=Ann \"B\"",
+                                 "--record-tag", "order=WO-7", "--", "--missing"});
+    EXPECT_EQ(ConsoleBody(result.Out), "File not found\n" + NgEnding);
+    EXPECT_NE(ReadFileText(record).find("\"image\":\"--missing\""), std::string::npos);
+    EXPECT_NE(ReadFileText(record).find(",\"operator\":\"Ann \\\"B\\\"\",\"order\":\"WO-7\"}\n"),
+              std::string::npos)
+        << ReadFileText(record);
+}
+
 TEST_F(CommandLineTest, EmptyArgumentDoesNotTakeTheFileNamesPlace)
 {
     EXPECT_EQ(ConsoleBody(Run({"", MakeImage("a.bin")}, Unmapped({1})).Out),
@@ -304,6 +320,13 @@ TEST_F(CommandLineTest, BadReadAndEraseOptionsAreOneMessage)
         {{"--read", "f", "--station", "image.bin"}, "--station cannot be combined with --read\n"},
         {{"--station", "--erase", "image.bin"}, "--station cannot be combined with --erase\n"},
         {{"--help", "--station", "image.bin"}, "--station cannot be combined with --help\n"},
+        {{"--journal-dir", "j", "image.bin"}, "--journal-dir needs --update\n"},
+        {{"--record-tag", "port=3", "image.bin"},
+         "--record-tag port=3: every record has the key port already\n"},
+        {{"--record-tag", "a=1", "--record-tag", "a=2", "image.bin"},
+         "--record-tag a=2: every record has the key a already\n"},
+        {{"--record-tag", "line 3=x", "image.bin"},
+         "invalid --record-tag 'line 3=x': give KEY=VALUE, KEY of letters, digits and _\n"},
     };
     for (const auto& [arguments, message] : cases)
     {

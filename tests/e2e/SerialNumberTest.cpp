@@ -20,7 +20,7 @@ TEST_F(DownloadTest, ARunShowsAndWritesItsSerialNumber)
     std::vector<uint8_t> numbered = plain;
     std::copy_n("01000", 5, numbered.begin() + 0x20);
     EXPECT_TRUE(Board.Dump() == FlashAfterDownload(numbered));
-    EXPECT_EQ(ReadFileText(counter), "1001\n");
+    EXPECT_EQ(ReadFileText(counter), "1001\nfirst 1000\n");
 }
 
 // Killed while the chip erases: the number it showed stays taken.
@@ -43,6 +43,6 @@ TEST_F(DownloadTest, AKilledRunStillAdvancesTheFile)
     ASSERT_TRUE(run.SendSignal(SIGKILL));
     ASSERT_TRUE(run.Wait(10));
     EXPECT_EQ(ConsoleBody(run.Stdout()).rfind("Serial    77\nErase", 0), 0u) << run.Stdout();
-    EXPECT_EQ(ReadFileText(counter), "78\n");
+    EXPECT_EQ(ReadFileText(counter), "78\nfirst 77\n");
     EXPECT_TRUE(Board.Stop());
 }

@@ -50,3 +50,19 @@ TEST_F(DownloadTest, UpdateErasesAndProgramsOnlyTheChangedSector)
     after.resize(BoardFlashSize, 0xFF);
     EXPECT_TRUE(Board.Dump() == after);
 }
+
+// An image larger than the chip is refused before anything is erased: a download cuts it, an
+// update must not, since it keeps what lies past the image.
+TEST_F(DownloadTest, UpdateRefusesAnImageLargerThanTheChip)
+{
+    const CProcessResult result =
+        Run(FastErase, {"--update", "--no-wait", "-p", "7", Image(PlainImage(0x20001))}, 60, 1);
+    EXPECT_NE(result.Err.find("orbelt-dl: the image is larger than the Am29F010B's 128 KiB\n"),
+              std::string::npos)
+        << result.Err;
+    for (const CBoardFrame& frame : Board.TraceFrames())
+    {
+        EXPECT_NE(frame[0], 0xC0) << "a program frame";
+        EXPECT_FALSE(frame[0] == 0x80 && (frame[4] == 0x10 || frame[4] == 0x30)) << "an erase";
+    }
+}

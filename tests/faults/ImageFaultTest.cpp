@@ -50,8 +50,26 @@ TEST_F(ImageFaultTest, PipeIsAnImage)
     EXPECT_TRUE(result.ExitedWith(1)) << result.Describe();
     EXPECT_EQ(ConsoleBody(result.Out),
               EraseOkAtFirstPoll + StageLine("Program", 300) + "Time  <t>\n" + OkEnding);
+    EXPECT_EQ(result.Err, "") << "a pipe with a writer opens at once";
     ASSERT_TRUE(Board.Stop()) << Board.Stderr();
     EXPECT_EQ(Board.Dump(), FlashAfterDownload(plain));
+}
+
+// A named pipe that nothing writes yet: the run says, once, that it waits, then takes the image.
+TEST_F(ImageFaultTest, PipeWithoutAWriterIsSaidToBeWaitedFor)
+{
+    const std::string fifo = Files.File("fifo");
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    CBackgroundProcess run;
+    ASSERT_TRUE(run.Start({ORBELT_DL_PATH, "-p", "7", "--no-wait", fifo},
+                          DownloaderOptions(Board.Device())));
+    const std::string line =
+        "orbelt-dl: image " + fifo + " is a pipe that nothing writes yet: the run waits for it\n";
+    ASSERT_TRUE(WaitUntil([&] { return run.Stderr() == line; }, 10)) << run.Stderr();
+    ASSERT_TRUE(WriteImageFile(fifo, PlainImage(300, 4)));
+    ASSERT_TRUE(run.Wait(20));
+    EXPECT_TRUE(run.Result().ExitedWith(0)) << run.Result().Describe();
+    EXPECT_EQ(run.Result().Err, line);
 }
 
 TEST_F(ImageFaultTest, DirectoryIsNotAnImage)

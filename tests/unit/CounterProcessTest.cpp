@@ -32,5 +32,5 @@ TEST(CounterProcessTest, TwoProcessesNeverTakeTheSameNumber)
     }
     EXPECT_EQ(numbers.size(), 2u * each);
     EXPECT_EQ(*numbers.begin(), 5000);
-    EXPECT_EQ(ReadFileText(counter), std::to_string(5000 + 2 * each) + "\n");
+    EXPECT_EQ(ReadFileText(counter), std::to_string(5000 + 2 * each) + "\nfirst 5000\n");
 }

@@ -130,6 +130,7 @@ TEST(FlashGuard, RefusesWhatWouldFailLate)
         {unknown, 0, 16, "unknown chip"},
         {CChipIdentity(), 0, 16, "no reply from the board"},
         {noBypass, 0, 16, "Slow does not take the unlock-bypass commands"},
+        {known, 0, 0x20001, "the image is larger than the Am29LV001BT's 128 KiB"},
     };
     for (const auto& [identity, start, length, refused] : cases)
     {

@@ -94,18 +94,24 @@ TEST(SerialFormatTest, NamesWidthsAndBytes)
     EXPECT_FALSE(ReadSerial({DecimalDigits, 4}, notDigits, read));
 }
 
-// What TakeNextNumber makes of a counter file, and what it leaves in it.
+// What TakeNextNumber makes of a counter file, and what it leaves in it: the whole first line is
+// the number, padded or not, or the file is refused unchanged; the second keeps the first number
+// handed out; a read-only file (also for root) is never advanced; a temporary file that a killed
+// run left beside it is cleared.
 TEST(CounterFileTest, TakesTheFirstLineOrSaysWhyNot)
 {
     const fs::path folder = fs::temp_directory_path() / "orbelt-counter-unit";
     fs::remove_all(folder);
     fs::create_directories(folder / "directory");
+    const std::string padded = std::string(62, ' ') + "1234567\n";
+    const std::string overlong = std::string(70000, ' ') + "5\n";
     const struct
     {
         const char* Content; // nullptr: no such file
         ECounterStatus Status;
         uint64_t Number;
         const char* After; // the file afterwards
+        bool ReadOnly = false;
     } rows[] = {
         {nullptr, CounterMissing, 0, nullptr},
         {"twelve\n", CounterNotANumber, 0, "twelve\n"},
@@ -115,17 +121,31 @@ TEST(CounterFileTest, TakesTheFirstLineOrSaysWhyNot)
         {"-5\n", CounterNegative, 0, "-5\n"},
         {"18446744073709551615\n", CounterTooLarge, 0, "18446744073709551615\n"},
         {"99999999999999999999999\n", CounterTooLarge, 0, "99999999999999999999999\n"},
-        {"1000\n", CounterOk, 1000, "1001\n"},
-        {"\t 0041 \r\nnotes\n", CounterOk, 41, "42\n"},
-        {"18446744073709551614", CounterOk, 18446744073709551614u, "18446744073709551615\n"},
+        {"1000\n", CounterOk, 1000, "1001\nfirst 1000\n"},
+        {"\t 0041 \r\nnotes\n", CounterOk, 41, "42\nfirst 41\n"},
+        {"18446744073709551614", CounterOk, 18446744073709551614u,
+         "18446744073709551615\nfirst 18446744073709551614\n"},
+        {padded.c_str(), CounterOk, 1234567, "1234568\nfirst 1234567\n"},
+        {overlong.c_str(), CounterNotANumber, 0, overlong.c_str()},
+        {"1004\nfirst 1000\n", CounterOk, 1004, "1005\nfirst 1000\n"},
+        {"500\nfirst 1000\n", CounterBelowFirst, 0, "500\nfirst 1000\n"},
+        {"1000\n", CounterReadOnly, 0, "1000\n", true},
     };
     int row = 0;
     for (const auto& each : rows)
     {
         const fs::path path = folder / ("counter" + std::to_string(++row));
+        const fs::path stale = path.string() + ".tmp";
+        std::ofstream(stale, std::ios::binary) << "left by a killed run";
         if (each.Content != nullptr)
         {
             std::ofstream(path, std::ios::binary) << each.Content;
+        }
+        if (each.ReadOnly)
+        {
+            fs::permissions(
+                path, fs::perms::owner_write | fs::perms::group_write | fs::perms::others_write,
+                fs::perm_options::remove);
         }
         uint64_t number = 0;
         EXPECT_EQ(TakeNextNumber(path.string().c_str(), number), each.Status) << row;
@@ -134,6 +154,7 @@ TEST(CounterFileTest, TakesTheFirstLineOrSaysWhyNot)
         after << std::ifstream(path, std::ios::binary).rdbuf();
         EXPECT_EQ(fs::exists(path) ? after.str() : "(none)", each.After ? each.After : "(none)")
             << row;
+        EXPECT_EQ(fs::exists(stale), each.Status != CounterOk) << row;
     }
     uint64_t number = 0;
     EXPECT_EQ(TakeNextNumber((folder / "directory").string().c_str(), number), CounterUnreadable);

@@ -123,7 +123,7 @@ TEST_P(SerialFormats, WriteTheNumberIntoTheFlash)
     const CFormatCase& row = GetParam();
     const bool taken = !row.Field.empty();
     EXPECT_EQ(Run({"-v", "--serial-at", "0x40", "--serial-format", row.Format}), taken);
-    EXPECT_EQ(ReadText(Folder / "counter"), taken ? "1001\n" : "1000\n");
+    EXPECT_EQ(ReadText(Folder / "counter"), taken ? "1001\nfirst 1000\n" : "1000\n");
     EXPECT_EQ(CBytes(ImageBuffer, ImageBuffer + Length), Plain()) << "the shared image stays";
     if (!taken)
     {
@@ -156,41 +156,173 @@ INSTANTIATE_TEST_SUITE_P(Rows, SerialFormats, ::testing::ValuesIn(FormatCases),
                          [](const ::testing::TestParamInfo<CFormatCase>& info)
                          { return std::string(info.param.Format); });
 
-// Board 1 is numbered 1000, leaves, and comes back with its flash as it left: it is read, not
-// flashed again, and waited for to go. Board 2 fails and keeps its number; board 3 gets the next.
-TEST_F(Serial, AStationLeavesABoardThatComesBackAlone)
+// A board that holds a number this counter handed out keeps it, in a download, an update and
+// -vo alike; a blank field, the image's own bytes or a number the counter never gave get the
+// next number.
+struct CKeepCase
 {
-    CBytes numbered = Plain();
-    numbered[0x40] = 0xE8;
-    numbered[0x41] = 0x03;
-    numbered[0x42] = numbered[0x43] = 0;
+    const char* Name;
+    std::vector<std::string> Arguments;
+    const char* Counter;
+    int Held; // the number in the board's field, over the image; -1 the image's own bytes, -2 blank
+    const char* Recorded;
+    const char* CounterAfter;
+    int FieldAfter; // the number in the field afterwards; -2 blank
+};
+
+const CKeepCase KeepCases[] = {
+    {"Blank",
+     {"-v"},
+     "1004\nfirst 1000\n",
+     -2,
+     "\"serial\":1004,\"image\"",
+     "1005\nfirst 1000\n",
+     1004},
+    {"ImageBytes",
+     {"-v"},
+     "1004\nfirst 1000\n",
+     -1,
+     "\"serial\":1004,\"image\"",
+     "1005\nfirst 1000\n",
+     1004},
+    {"Given",
+     {"-v"},
+     "1004\nfirst 1000\n",
+     1002,
+     "\"serial\":1002,\"serial_kept\":true,",
+     "1004\nfirst 1000\n",
+     1002},
+    {"BelowTheFirst",
+     {"-v"},
+     "1004\nfirst 1000\n",
+     999,
+     "\"serial\":1004,\"image\"",
+     "1005\nfirst 1000\n",
+     1004},
+    {"NotYetGiven",
+     {"-v"},
+     "1004\nfirst 1000\n",
+     1007,
+     "\"serial\":1004,\"image\"",
+     "1005\nfirst 1000\n",
+     1004},
+    {"NoFirstKnown",
+     {"-v"},
+     "1004\n",
+     1002,
+     "\"serial\":1004,\"image\"",
+     "1005\nfirst 1004\n",
+     1004},
+    {"Update",
+     {"--update"},
+     "1004\nfirst 1000\n",
+     1002,
+     "\"serial\":1002,\"serial_kept\":true,",
+     "1004\nfirst 1000\n",
+     1002},
+    {"VerifyOnly",
+     {"-vo"},
+     "1004\nfirst 1000\n",
+     1002,
+     "\"serial\":1002,\"image\"",
+     "1004\nfirst 1000\n",
+     1002},
+    {"VerifyOnlyBlank",
+     {"-vo"},
+     "1004\nfirst 1000\n",
+     -2,
+     "\"device\":\"board\",\"image\"",
+     "1004\nfirst 1000\n",
+     -2},
+};
+
+class KeptNumbers : public Serial, public ::testing::WithParamInterface<CKeepCase>
+{
+};
+
+TEST_P(KeptNumbers, StayWithTheirBoard)
+{
+    const CKeepCase& row = GetParam();
+    auto field = [](CBytes& image, int number)
+    {
+        for (int i = 0; i < 4; ++i)
+        {
+            image[0x40 + i] = number == -2 ? 0xFF : static_cast<uint8_t>(number >> (8 * i));
+        }
+    };
+    // As a download leaves it: the image's last block is whole, the key bytes after the image.
+    CBytes board = Plain();
+    for (int i = Length; i < 256; ++i)
+    {
+        board.push_back(ImageKey[i % ImageKeyLength]);
+    }
+    if (row.Held != -1)
+    {
+        field(board, row.Held);
+    }
+    std::string error;
+    ASSERT_TRUE(ConnectBoard(Quick, board, error)) << error;
+    std::ofstream(Folder / "counter", std::ios::binary) << row.Counter;
+    std::vector<std::string> arguments = row.Arguments;
+    arguments.insert(arguments.end(), {"--serial-at", "0x40", "--no-wait"});
+    EXPECT_EQ(Run(arguments), 1) << Console;
+    EXPECT_NE(Records.find(row.Recorded), std::string::npos) << Records;
+    EXPECT_EQ(ReadText(Folder / "counter"), row.CounterAfter);
+    CBytes expected = Plain();
+    field(expected, row.FieldAfter);
+    EXPECT_EQ(CBytes(BoardFlash().begin(), BoardFlash().begin() + Length), expected);
+}
+
+INSTANTIATE_TEST_SUITE_P(Rows, KeptNumbers, ::testing::ValuesIn(KeepCases),
+                         [](const ::testing::TestParamInfo<CKeepCase>& info)
+                         { return std::string(info.param.Name); });
+
+// Board 1 is numbered 1000, leaves, and comes back with its flash as it left: it is read, not
+// flashed again, and waited for to go. Board 2 fails its verify with 1001 and comes back for a
+// retry: it keeps its number. Board 3 gets the next.
+TEST_F(Serial, AStationLeavesABoardThatComesBackAloneAndRetriesOneThatFailed)
+{
+    auto numbered = [](uint8_t low)
+    {
+        CBytes image = Plain();
+        image[0x40] = low;
+        image[0x41] = 0x03;
+        image[0x42] = image[0x43] = 0;
+        return image;
+    };
     std::string error;
     TakeBoardOffAt(2000);
-    ASSERT_TRUE(PutBoardOnAt(4000, Quick, numbered, error)) << error;
+    ASSERT_TRUE(PutBoardOnAt(4000, Quick, numbered(0xE8), error)) << error;
     TakeBoardOffAt(6000);
-    ASSERT_TRUE(PutBoardOnAt(8000, {"--erase-ms", "0", "--bad-cell", "0x41"}, {}, error)) << error;
+    ASSERT_TRUE(PutBoardOnAt(8000, {"--erase-ms", "0", "--bad-read", "0x80"}, {}, error)) << error;
     TakeBoardOffAt(10000);
-    ASSERT_TRUE(PutBoardOnAt(12000, Quick, {}, error)) << error;
+    ASSERT_TRUE(PutBoardOnAt(12000, Quick, numbered(0xE9), error)) << error;
     TakeBoardOffAt(14000);
-    RequestStopAt(16000, SIGINT);
+    ASSERT_TRUE(PutBoardOnAt(16000, Quick, {}, error)) << error;
+    TakeBoardOffAt(18000);
+    RequestStopAt(20000, SIGINT);
     EXPECT_EQ(Run({"-v", "--serial-at", "64"}, true), 1);
 
-    EXPECT_EQ(FramesWith(1, 0x80), 0u) << "no write cycle for the board that came back";
-    EXPECT_EQ(FramesWith(1, 0x00) - ProbesSent(1), 4u) << "its number field read";
-    numbered[0x40] = 0xEA;
-    EXPECT_EQ(CBytes(BoardFlash(3).begin(), BoardFlash(3).begin() + Length), numbered);
-    for (const char* shown : {"Board 2: board 1000 again: remove it (1 OK, 0 NG)",
-                              "Board 2: started with serial 1001 (1 OK, 0 NG)",
-                              "\nSerial    1001\nChip ", "Board 3: remove board 2, serial 1001"})
+    // Only the return to reading the array and the reads of the number field.
+    EXPECT_EQ(FramesWith(1, 0x80), 4u) << "no erase or program for the board that came back";
+    EXPECT_EQ(FramesWith(1, 0xC0), 0u);
+    EXPECT_EQ(CBytes(BoardFlash(3).begin(), BoardFlash(3).begin() + Length), numbered(0xE9));
+    EXPECT_EQ(CBytes(BoardFlash(4).begin(), BoardFlash(4).begin() + Length), numbered(0xEA));
+    for (const char* shown :
+         {"Board 2: board 1000 again: remove it (1 OK, 0 NG)",
+          "Board 2: started with serial 1001 (1 OK, 0 NG)", "\nSerial    1001\nChip ",
+          "Board 3: started with serial 1001 (1 OK, 1 NG)", "Board 4: remove board 3, serial 1001"})
     {
         EXPECT_NE(Console.find(shown), std::string::npos) << shown << "\n" << Console;
     }
-    for (const char* recorded : {"\"board\":1,\"serial\":1000,", "\"board\":2,\"serial\":1001,",
-                                 "\"failed_stage\":\"Program\"", "\"board\":3,\"serial\":1002,"})
+    for (const char* recorded :
+         {"\"board\":1,\"serial\":1000,\"image\"", "\"board\":2,\"serial\":1001,\"image\"",
+          "\"failed_stage\":\"Verify\"", "\"board\":3,\"serial\":1001,\"serial_kept\":true,",
+          "\"board\":4,\"serial\":1002,\"image\""})
     {
         EXPECT_NE(Records.find(recorded), std::string::npos) << recorded << "\n" << Records;
     }
-    EXPECT_EQ(ReadText(Folder / "counter"), "1003\n");
+    EXPECT_EQ(ReadText(Folder / "counter"), "1003\nfirst 1000\n");
 }
 
 } // namespace

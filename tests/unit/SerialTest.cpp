@@ -103,6 +103,7 @@ TEST(CounterFileTest, TakesTheFirstLineOrSaysWhyNot)
     const fs::path folder = fs::temp_directory_path() / "orbelt-counter-unit";
     fs::remove_all(folder);
     fs::create_directories(folder / "directory");
+    std::error_code ignored;
     const std::string padded = std::string(62, ' ') + "1234567\n";
     const std::string overlong = std::string(70000, ' ') + "5\n";
     const struct
@@ -155,6 +156,8 @@ TEST(CounterFileTest, TakesTheFirstLineOrSaysWhyNot)
         EXPECT_EQ(fs::exists(path) ? after.str() : "(none)", each.After ? each.After : "(none)")
             << row;
         EXPECT_EQ(fs::exists(stale), each.Status != CounterOk) << row;
+        // Windows removes no read-only file.
+        fs::permissions(path, fs::perms::owner_write, fs::perm_options::add, ignored);
     }
     uint64_t number = 0;
     EXPECT_EQ(TakeNextNumber((folder / "directory").string().c_str(), number), CounterUnreadable);

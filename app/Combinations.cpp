@@ -1,6 +1,7 @@
 // Which arguments go together: checked once the walk is over, so that the order they came in
 // does not matter.
 #include "app/CommandLine.h"
+#include "app/Gang.h"
 #include "app/OptionNames.h"
 #include "app/SerialNumber.h"
 #include "app/Settings.h"
@@ -103,7 +104,8 @@ bool CheckSerial(const CArguments& walk)
 // or two of them, is a mistake to point out, not to guess around.
 bool CheckCombination(const CArguments& walk)
 {
-    if ((StationMode && !CheckStation(walk)) || (walk.UpdateGiven && !CheckUpdate(walk)))
+    if ((StationMode && !CheckStation(walk)) || (walk.UpdateGiven && !CheckUpdate(walk)) ||
+        !CheckGang(walk))
     {
         return false;
     }

@@ -1,10 +1,11 @@
 #include "app/CommandLine.h"
 
+#include "app/Gang.h"
 #include "app/OptionNames.h"
 #include "app/Questions.h"
-#include "app/RunRecord.h"
 #include "app/SerialNumber.h"
 #include "app/Settings.h"
+#include "base/ConsoleOut.h"
 #include "base/Diagnostic.h"
 
 #include <algorithm>
@@ -17,8 +18,8 @@ const char* ReadPath = nullptr;
 bool NoWait = false;
 const char* ResultPath = nullptr;
 bool StationMode = false;
-const char* RecordTags[MaxRecordTags] = {};
-int RecordTagCount = 0;
+bool JsonMode = false;
+bool WorkerMode = false;
 
 namespace
 {
@@ -98,6 +99,7 @@ bool ApplyVerifyOnly(CArguments& walk, const char*, const char*)
 // A trailing -p has no value: that is an invalid port number too.
 bool ApplyPort(CArguments& walk, const char*, const char* value)
 {
+    walk.PortGiven = true;
     if (value == nullptr || !ParsePortNumber(value, PortNumber))
     {
         walk.ErrorOnConsole = true;
@@ -160,31 +162,6 @@ bool ApplyJournalDir(CArguments& walk, const char* name, const char* value)
     return true;
 }
 
-// A key of letters, digits and underscores that no record has yet, then the value.
-bool ApplyRecordTag(CArguments& walk, const char* name, const char* value)
-{
-    const char* equals = value != nullptr ? strchr(value, '=') : nullptr;
-    const size_t length = equals != nullptr ? static_cast<size_t>(equals - value) : 0;
-    char key[64];
-    if (length == 0 || length >= sizeof key ||
-        strspn(value, "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789_") != length)
-    {
-        return RefuseArgument(walk, "invalid %s '%s': give KEY=VALUE, KEY of letters, digits and _",
-                              name, value != nullptr ? value : "");
-    }
-    snprintf(key, sizeof key, "%.*s", static_cast<int>(length), value);
-    if (IsRecordKey(key))
-    {
-        return RefuseArgument(walk, "%s %s: every record has the key %s already", name, value, key);
-    }
-    if (RecordTagCount == MaxRecordTags)
-    {
-        return RefuseArgument(walk, "more than %d %s options", MaxRecordTags, name);
-    }
-    RecordTags[RecordTagCount++] = value;
-    return true;
-}
-
 // The last one given counts; an empty one is a mistake, and past a bad argument ignored.
 bool ApplyResult(CArguments& walk, const char* name, const char* value)
 {
@@ -234,6 +211,14 @@ const COption Options[] = {
      ApplyJournalDir, false},
     {"--record-tag", "KEY=VALUE", "add \"KEY\":\"VALUE\" to every record of --result (repeatable)",
      ApplyRecordTag, true},
+    {"--ports", "LIST", "flash on these ports at once, e.g. 1-4,7 (no -p, no --read)", ApplyPorts,
+     false},
+    {"--log-dir", "DIR", "with --ports: each port's console and diagnostics in DIR/COMN.log",
+     ApplyLogDir, false},
+    {"--json", nullptr, "JSON events on standard output, one a line; the console on stderr",
+     TurnOn<JsonMode>, false},
+    {"--worker", nullptr, "(for --ports) standard input is the parent's: its end stops the run",
+     TurnOn<WorkerMode>, false},
     {"--list-ports", nullptr, "list the serial ports and the number to pass to -p, and exit",
      AskQuestion<PrintPortList>, true},
     {"--help", nullptr, "print this help and exit", AskQuestion<PrintUsage>, true},
@@ -257,6 +242,18 @@ const char* Spelled(EOption option)
 const char* OptionName(EOption option)
 {
     return Options[option].Name;
+}
+
+int OptionArguments(const char* argument)
+{
+    for (const COption& option : Options)
+    {
+        if (strcmp(argument, option.Name) == 0)
+        {
+            return option.Value != nullptr ? 2 : 1;
+        }
+    }
+    return 0;
 }
 
 namespace
@@ -335,7 +332,10 @@ void WalkArguments(int argc, char** argv, CArguments& walk)
     NoWait = false;
     ResultPath = nullptr;
     StationMode = false;
+    JsonMode = false;
+    WorkerMode = false;
     ResetSerialSettings();
+    ResetGangSettings();
     RecordTagCount = 0;
     bool optionsEnded = false;
     for (int i = 1; i < argc; ++i)
@@ -384,7 +384,7 @@ bool AcceptArguments(const CArguments& walk)
         if (walk.ErrorOnConsole)
         {
             NoteReason(walk.Error);
-            printf("%s\n", walk.Error);
+            ConsoleText("%s\n", walk.Error);
         }
         else
         {

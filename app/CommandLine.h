@@ -23,6 +23,7 @@ struct CArguments
     bool ErrorOnConsole = false; // "invalid port number", which standard output tells
     const char* Error = "";
     bool VerifyGiven = false;
+    bool PortGiven = false;
     bool SizeGiven = false;
     bool UpdateGiven = false;
     bool HelpGiven = false; // --help beside --station: refused instead of answered
@@ -50,5 +51,9 @@ bool RefuseArgument(CArguments& walk, const char* format, ...)
     __attribute__((format(printf, 2, 3)))
 #endif
     ;
+// The argv entries an argument takes as an option: 2 with its value, 1 alone, 0 for no option.
+int OptionArguments(const char* argument);
+// The option table's applier of --record-tag (app/RecordKeys.cpp).
+bool ApplyRecordTag(CArguments& walk, const char* name, const char* value);
 // The usage text, one line per option of the table.
 void PrintUsage();

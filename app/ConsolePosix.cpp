@@ -1,11 +1,13 @@
 #include "app/Console.h"
 
+#include "base/ConsoleOut.h"
 #include "serial/ComPort.h"
 
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
 #include <iterator>
+#include <sys/ioctl.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -119,6 +121,18 @@ void WaitForKey()
     }
     if (isatty(STDOUT_FILENO))
     {
-        printf("\n");
+        ConsoleText("\n");
     }
+}
+
+bool ScreenIsTerminal(int& width)
+{
+    struct winsize size = {};
+    width = ioctl(STDOUT_FILENO, TIOCGWINSZ, &size) == 0 ? size.ws_col : 0;
+    return isatty(STDOUT_FILENO) != 0;
+}
+
+void DrawScreen(const CScreenLine* lines, int count, bool again)
+{
+    DrawWithSequences(lines, count, again);
 }

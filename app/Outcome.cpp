@@ -4,6 +4,7 @@
 #include "app/SerialNumber.h"
 #include "app/Settings.h"
 #include "base/Clock.h"
+#include "base/ConsoleOut.h"
 #include "base/Diagnostic.h"
 #include "base/Stop.h"
 #include "image/Image.h"
@@ -37,7 +38,12 @@ bool DownloadUntilStopped(CBoardRun& run)
 {
     CatchStopRequests();
     const long start = ClockSeconds();
-    bool succeeded = OpenTargetPort() && TakeSerialNumber(run) && RunStages(*RunMode, run, start);
+    bool succeeded = OpenTargetPort() && TakeSerialNumber(run);
+    if (succeeded)
+    {
+        TellRunStart(run);
+        succeeded = RunStages(*RunMode, run, start);
+    }
     ReleaseStopRequests();
     return succeeded;
 }
@@ -46,17 +52,17 @@ bool DownloadUntilStopped(CBoardRun& run)
 
 void StartUp()
 {
-    printf("Orbelt UART Download Utility.   %s %s\n\n", __DATE__, __TIME__);
+    ConsoleText("Orbelt UART Download Utility.   %s %s\n\n", __DATE__, __TIME__);
 }
 
 void PrintResultBanner(bool ok)
 {
-    printf("\n");
+    ConsoleText("\n");
     for (const char* line : ok ? OkBanner : NgBanner)
     {
-        printf("%s", line);
+        ConsoleText("%s", line);
     }
-    printf("\n");
+    ConsoleText("\n");
 }
 
 void PrintVerdict(const CBoardRun& run, bool ok)
@@ -64,7 +70,7 @@ void PrintVerdict(const CBoardRun& run, bool ok)
     const char* verdict = !ok                                             ? "\nError encountered"
                           : run.UpToDate && RunMode->Unchanged != nullptr ? RunMode->Unchanged
                                                                           : RunMode->Verdict;
-    printf("%s%s", verdict, StationMode ? "" : KeyPrompt);
+    ConsoleText("%s%s", verdict, StationMode ? "" : KeyPrompt);
 }
 
 namespace
@@ -101,7 +107,7 @@ bool LoadNamedImage(const char* fileName)
     if (fileName == nullptr)
     {
         NoteReason("missing file name");
-        printf("missing file name\n");
+        ConsoleText("missing file name\n");
         return false;
     }
     RecordImagePath(fileName);
@@ -125,6 +131,7 @@ bool FinishRun(CBoardRun& run, bool result)
         run.RecordLost = true;
         result = false;
     }
+    TellRunEnd(run, result);
     PrintResultBanner(result);
     PrintVerdict(run, result);
     return result;

@@ -4,6 +4,7 @@
 #include "app/Settings.h"
 #include "app/Timestamp.h"
 #include "base/Clock.h"
+#include "base/ConsoleOut.h"
 #include "base/Diagnostic.h"
 #include "base/Stop.h"
 #include "image/Crc32.h"
@@ -135,11 +136,10 @@ void AddString(const char* text)
     Add("\"");
 }
 
-void FormatLine(const CBoardRun& run, bool ok, long long elapsedMs)
+// The keys known once the board's run has begun, "start" to "mode", without braces.
+void AddStart(const CBoardRun& run)
 {
-    LineLength = 0;
-    LineOverflowed = false;
-    Add("{\"start\":");
+    Add("\"start\":");
     char start[40];
     FormatTimestamp(run.StartWallMs, start, sizeof start);
     Add("\"%s\"", start);
@@ -182,7 +182,16 @@ void FormatLine(const CBoardRun& run, bool ok, long long elapsedMs)
         Add(",\"image_sha256\":");
         AddString(ImageBytesKnown ? RecordedSha256 : nullptr);
     }
-    Add(",\"mode\":\"%s\",\"result\":\"%s\",\"failed_stage\":", RunMode->Name, ok ? "OK" : "NG");
+    Add(",\"mode\":\"%s\"", RunMode->Name);
+}
+
+void FormatLine(const CBoardRun& run, bool ok, long long elapsedMs)
+{
+    LineLength = 0;
+    LineOverflowed = false;
+    Add("{");
+    AddStart(run);
+    Add(",\"result\":\"%s\",\"failed_stage\":", ok ? "OK" : "NG");
     AddString(ok ? nullptr : CurrentStage());
     Add(",\"reason\":");
     if (!ok && StopRequested())
@@ -231,53 +240,6 @@ void FormatLine(const CBoardRun& run, bool ok, long long elapsedMs)
 }
 
 } // namespace
-
-// Every key FormatLine writes, and "event", which an event line puts before them.
-const char* const RecordKeys[] = {
-    "start",
-    "version",
-    "port",
-    "device",
-    "board",
-    "serial",
-    "serial_kept",
-    "image",
-    "image_length",
-    "image_crc32",
-    "image_sha256",
-    "mode",
-    "result",
-    "failed_stage",
-    "reason",
-    "elapsed_seconds",
-    "skipped_bytes",
-    "chip_id",
-    "chip",
-    "sectors_erased",
-    "bytes_programmed",
-    "restored_bytes",
-    "event",
-};
-
-bool IsRecordKey(const char* key)
-{
-    for (const char* name : RecordKeys)
-    {
-        if (strcmp(name, key) == 0)
-        {
-            return true;
-        }
-    }
-    const size_t length = strlen(key);
-    for (int i = 0; i < RecordTagCount; ++i)
-    {
-        if (strncmp(RecordTags[i], key, length) == 0 && RecordTags[i][length] == '=')
-        {
-            return true;
-        }
-    }
-    return false;
-}
 
 void StartRunRecord(CBoardRun& run)
 {
@@ -331,6 +293,41 @@ bool OpenRunRecord()
     }
     RecordState = RecordOpen;
     return true;
+}
+
+void TellEventsOfBoard(int board)
+{
+    char keys[64];
+    int used = PortNumber >= MinPortNumber && PortNumber <= MaxPortNumber
+                   ? snprintf(keys, sizeof keys, "\"port\":%d", PortNumber)
+                   : snprintf(keys, sizeof keys, "\"port\":null");
+    if (board > 0)
+    {
+        snprintf(keys + used, sizeof keys - used, ",\"board\":%d", board);
+    }
+    SetEventKeys(keys);
+}
+
+void TellRunStart(const CBoardRun& run)
+{
+    LineLength = 0;
+    LineOverflowed = false;
+    AddStart(run);
+    if (!LineOverflowed)
+    {
+        ConsoleRecordEvent("start", "%s", Line);
+    }
+}
+
+void TellRunEnd(const CBoardRun& run, bool ok)
+{
+    FormatLine(run, ok, ClockMilliseconds() - run.StartMs);
+    // The record's members, between its braces.
+    if (!LineOverflowed && LineLength > 3)
+    {
+        ConsoleRecordEvent("end", "\"ok\":%s,%.*s", ok ? "true" : "false",
+                           static_cast<int>(LineLength - 3), Line + 1);
+    }
 }
 
 bool AppendRunRecord(const CBoardRun& run, bool ok)

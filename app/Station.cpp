@@ -1,9 +1,11 @@
 #include "app/Station.h"
 
+#include "app/Control.h"
 #include "app/Outcome.h"
 #include "app/RunRecord.h"
 #include "app/SerialNumber.h"
 #include "base/Clock.h"
+#include "base/ConsoleOut.h"
 #include "base/Diagnostic.h"
 #include "base/Stop.h"
 #include "target/Download.h"
@@ -31,9 +33,12 @@ void DrawStatus(const char* state)
     int length = snprintf(line, sizeof line, "Board %d: %s (%d OK, %d NG)", Flashed + 1, state,
                           Passed, Flashed - Passed);
     // Spaces cover what is left of a longer line before it.
-    printf("%s%s%*s", StatusLength > 0 ? "\r" : "", line,
-           StatusLength > length ? StatusLength - length : 0, "");
+    ConsoleText("%s%s%*s", StatusLength > 0 ? "\r" : "", line,
+                StatusLength > length ? StatusLength - length : 0, "");
     StatusLength = length > StatusLength ? length : StatusLength;
+    TellEventsOfBoard(Flashed + 1);
+    ConsoleEvent("state", "\"state\":\"%s\",\"passed\":%d,\"failed\":%d", state, Passed,
+                 Flashed - Passed);
 }
 
 // A message on standard error starts on a line of its own; the status is drawn anew after it.
@@ -41,7 +46,7 @@ void EndStatusLine()
 {
     if (StatusLength > 0)
     {
-        printf("\n");
+        ConsoleText("\n");
         StatusLength = 0;
     }
 }
@@ -79,8 +84,12 @@ EBoardEnd FlashBoard(CBoardRun& run, const unsigned char* field)
     snprintf(started, sizeof started, run.HasSerial ? "started with serial %" PRIu64 : "started",
              run.Serial);
     DrawStatus(started);
-    printf("\n");
+    ConsoleText("\n");
     StatusLength = 0;
+    if (ready)
+    {
+        TellRunStart(run);
+    }
     const bool passed = FinishRun(run, ready && RunStages(*RunMode, run, ClockSeconds()));
     KeepNotesIn(nullptr);
     if (passed && run.HasSerial)
@@ -89,7 +98,7 @@ EBoardEnd FlashBoard(CBoardRun& run, const unsigned char* field)
     }
     ++Flashed;
     Passed += passed ? 1 : 0;
-    printf("\n\n");
+    ConsoleText("\n\n");
     int length = snprintf(Leaving, sizeof Leaving, "remove board %d", Flashed);
     if (run.HasSerial)
     {
@@ -120,6 +129,9 @@ bool ServeBoard()
     run.Board = Flashed + 1;
     KeepNotesIn(&run.Notes);
     StartRunRecord(run);
+    TellEventsOfBoard(run.Board);
+    // Another port of the same gang may have passed the board that has come here.
+    TakeParentNews();
     unsigned char field[MaxSerialDigits] = {};
     const bool read = SerialAt >= 0 && ReadNumberField(run, field);
     if (read && CameBack(field))
@@ -159,7 +171,7 @@ int ServeBoards()
         ShowLine(LineEmpty);
         boardOn = AwaitNewBoard(ShowLine);
     }
-    printf("\n\n");
+    ConsoleText("\n\n");
     return Passed == Flashed ? 0 : 1;
 }
 
@@ -171,6 +183,7 @@ int RunStation(const CArguments& arguments, CBoardRun& setup)
     Passed = 0;
     StatusLength = 0;
     BeforeDiagnostics(EndStatusLine);
+    KeepDiagnosticsOnLinesOfTheirOwn(true);
     EnterStage("Arguments");
     bool ready = AcceptArguments(arguments) && OpenRunRecord() &&
                  LoadNamedImage(arguments.FileName) && CheckSerialNumbers();
@@ -184,10 +197,14 @@ int RunStation(const CArguments& arguments, CBoardRun& setup)
     else
     {
         status = ServeBoards();
-        printf("%d %s flashed: %d OK, %d NG\n", Flashed, Flashed == 1 ? "board" : "boards", Passed,
-               Flashed - Passed);
+        ConsoleText("%d %s flashed: %d OK, %d NG\n", Flashed, Flashed == 1 ? "board" : "boards",
+                    Passed, Flashed - Passed);
+        TellEventsOfBoard(0);
+        ConsoleEvent("summary", "\"boards\":%d,\"passed\":%d,\"failed\":%d", Flashed, Passed,
+                     Flashed - Passed);
     }
     ReleaseStopRequests();
     BeforeDiagnostics(nullptr);
+    KeepDiagnosticsOnLinesOfTheirOwn(false);
     return status;
 }

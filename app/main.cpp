@@ -1,9 +1,12 @@
 #include "app/CommandLine.h"
 #include "app/Console.h"
+#include "app/Control.h"
+#include "app/Gang.h"
 #include "app/Outcome.h"
 #include "app/RunRecord.h"
 #include "app/Settings.h"
 #include "app/Station.h"
+#include "base/ConsoleOut.h"
 #include "base/Diagnostic.h"
 #include "base/StandardStreams.h"
 #include "base/Stop.h"
@@ -22,10 +25,25 @@ int main(int argc, char** argv)
         arguments.Question();
         return 0;
     }
+    if (JsonMode)
+    {
+        // Events for a program: nobody is there to press a key.
+        UseJsonEvents();
+        NoWait = true;
+    }
+    if (WorkerMode)
+    {
+        ListenToParent();
+    }
+    TellEventsOfBoard(0);
     CBoardRun run;
     KeepNotesIn(&run.Notes);
     StartRunRecord(run);
     StartUp();
+    if (GangPortCount > 0)
+    {
+        return RunGang(arguments, run, argc, argv);
+    }
     if (StationMode)
     {
         return RunStation(arguments, run);

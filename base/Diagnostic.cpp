@@ -1,5 +1,7 @@
 #include "base/Diagnostic.h"
 
+#include "base/ConsoleOut.h"
+
 #include <cstdarg>
 #include <cstddef>
 #include <cstdio>
@@ -40,6 +42,7 @@ void PrintLine(char* line, size_t size, const char* format, va_list arguments)
         {
             Hook();
         }
+        EndLineBeforeDiagnostic();
         fprintf(stderr, "orbelt-dl: %s\n", line);
     }
 }

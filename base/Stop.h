@@ -8,6 +8,9 @@ void CatchStopRequests();
 // Signals act as they did before CatchStopRequests again; a request already made stays.
 void ReleaseStopRequests();
 bool StopRequested();
+// A stop request that the program makes itself, from any thread, as signal signalNumber would
+// make it (a worker whose parent has gone, or asks it to stop).
+void RequestStop(int signalNumber);
 // The signal behind the request, for the exit status 128 + n; 0 while none came.
 int StopSignal();
 // POSIX: a descriptor that turns readable once a stop is requested, so that a poll() on the

@@ -1,5 +1,6 @@
 #include "base/Stop.h"
 
+#include <atomic>
 #include <cerrno>
 #include <csignal>
 #include <fcntl.h>
@@ -9,19 +10,18 @@
 namespace
 {
 
-volatile sig_atomic_t CaughtSignal = 0;
+// Set by the handler and by other threads: lock-free, so safe in a handler too.
+std::atomic<int> CaughtSignal{0};
 // Written to by the handler and never read: once readable, it stays readable.
 int WakePipe[2] = {-1, -1};
 const int StopSignals[] = {SIGINT, SIGTERM, SIGHUP};
 struct sigaction PreviousActions[std::size(StopSignals)];
 
-void RequestStop(int signalNumber)
+void Caught(int signalNumber)
 {
     int savedErrno = errno;
-    if (CaughtSignal == 0)
-    {
-        CaughtSignal = signalNumber;
-    }
+    int none = 0;
+    CaughtSignal.compare_exchange_strong(none, signalNumber);
     char mark = 1;
     ssize_t ignored = write(WakePipe[1], &mark, 1);
     (void)ignored;
@@ -29,6 +29,11 @@ void RequestStop(int signalNumber)
 }
 
 } // namespace
+
+void RequestStop(int signalNumber)
+{
+    Caught(signalNumber);
+}
 
 void CatchStopRequests()
 {
@@ -41,7 +46,7 @@ void CatchStopRequests()
         }
     }
     struct sigaction action = {};
-    action.sa_handler = RequestStop;
+    action.sa_handler = Caught;
     sigemptyset(&action.sa_mask);
     // No SA_RESTART: a wait that a stop interrupts returns and looks at the request.
     for (size_t i = 0; i < std::size(StopSignals); ++i)
@@ -64,12 +69,12 @@ void ReleaseStopRequests()
 
 bool StopRequested()
 {
-    return CaughtSignal != 0;
+    return CaughtSignal.load() != 0;
 }
 
 int StopSignal()
 {
-    return CaughtSignal;
+    return CaughtSignal.load();
 }
 
 int StopDescriptor()

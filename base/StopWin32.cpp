@@ -16,7 +16,17 @@ const LONG HangUpSignal = 1;
 // needs this long at most to leave bypass mode and print the verdict.
 const DWORD CloseGraceMs = 3000;
 
-BOOL WINAPI RequestStop(DWORD event)
+void Request(LONG signalNumber)
+{
+    InterlockedCompareExchange(&CaughtSignal, signalNumber, 0);
+    // A port read waiting for its time-out ends now instead of up to a second later.
+    if (MainThread != nullptr)
+    {
+        CancelSynchronousIo(MainThread);
+    }
+}
+
+BOOL WINAPI StopOnConsoleEvent(DWORD event)
 {
     LONG signalNumber = event == CTRL_C_EVENT       ? SIGINT
                         : event == CTRL_BREAK_EVENT ? BreakSignal
@@ -26,9 +36,7 @@ BOOL WINAPI RequestStop(DWORD event)
     {
         return FALSE;
     }
-    InterlockedCompareExchange(&CaughtSignal, signalNumber, 0);
-    // A port read waiting for its time-out ends now instead of up to a second later.
-    CancelSynchronousIo(MainThread);
+    Request(signalNumber);
     if (event == CTRL_CLOSE_EVENT)
     {
         Sleep(CloseGraceMs);
@@ -45,12 +53,17 @@ void CatchStopRequests()
         DuplicateHandle(GetCurrentProcess(), GetCurrentThread(), GetCurrentProcess(), &MainThread,
                         0, FALSE, DUPLICATE_SAME_ACCESS);
     }
-    SetConsoleCtrlHandler(RequestStop, TRUE);
+    SetConsoleCtrlHandler(StopOnConsoleEvent, TRUE);
 }
 
 void ReleaseStopRequests()
 {
-    SetConsoleCtrlHandler(RequestStop, FALSE);
+    SetConsoleCtrlHandler(StopOnConsoleEvent, FALSE);
+}
+
+void RequestStop(int signalNumber)
+{
+    Request(signalNumber);
 }
 
 bool StopRequested()

@@ -1,5 +1,6 @@
 #include "image/Image.h"
 
+#include "base/ConsoleOut.h"
 #include "base/Diagnostic.h"
 #include "image/ImageOpen.h"
 #include "image/ReplacementFile.h"
@@ -72,7 +73,7 @@ bool LoadImage(const char* path)
     if (file == nullptr)
     {
         Diagnose("cannot open image %s: %s", path, strerror(errno));
-        printf("File not found\n");
+        ConsoleText("File not found\n");
         return false;
     }
     size_t length = fread(ImageBuffer, 1, sizeof ImageBuffer, file);
@@ -89,14 +90,14 @@ bool LoadImage(const char* path)
     {
         // A partly read image must never reach the flash.
         Diagnose("cannot read image %s: %s", path, strerror(readError));
-        printf("File read error\n");
+        ConsoleText("File read error\n");
         return false;
     }
     if (length == 0)
     {
         // Erasing the chip and programming nothing would pass for a successful download.
         NoteReason("Empty image file");
-        printf("Empty image file\n");
+        ConsoleText("Empty image file\n");
         return false;
     }
     ImageLength = static_cast<int>(length);

@@ -1,5 +1,6 @@
 #include "target/Identify.h"
 
+#include "base/ConsoleOut.h"
 #include "serial/ComPort.h"
 #include "target/FlashCommands.h"
 #include "target/Recovery.h"
@@ -240,5 +241,5 @@ void PrintChipIdentity(const CChipIdentity& identity)
 {
     char text[ChipTextSize];
     FormatChipIdentity(identity, text);
-    std::printf("%s", text);
+    ConsoleText("%s", text);
 }

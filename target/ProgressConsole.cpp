@@ -1,42 +1,67 @@
 #include "target/Progress.h"
 
+#include "base/ConsoleOut.h"
+#include "base/Diagnostic.h"
+
 #include <cinttypes>
-#include <cstdio>
+
+namespace
+{
+
+// The figure last told as an event: a stage's progress goes out only when it changes.
+int ToldPercent = -1;
+
+void TellPercent(int percent)
+{
+    if (percent != ToldPercent)
+    {
+        ToldPercent = percent;
+        ConsoleEvent("progress", "\"stage\":\"%s\",\"percent\":%d", CurrentStage(), percent);
+    }
+}
+
+} // namespace
 
 void ShowStage(const char* label)
 {
-    printf("%-20s", label);
+    ConsoleText("%-20s", label);
+    ToldPercent = -1;
+    ConsoleEvent("stage", "\"stage\":\"%s\",\"label\":\"%s\"", CurrentStage(), label);
 }
 
 void ShowBlock(int offset, int total)
 {
-    printf("\b\b\b\b\b%3d %s", static_cast<int>(offset * 100LL / total), "%");
+    const int percent = static_cast<int>(offset * 100LL / total);
+    ConsoleText("\b\b\b\b\b%3d %s", percent, "%");
+    TellPercent(percent);
 }
 
 void ShowStageDone()
 {
-    printf("\b\b\b\b\b%3d %s\n", 100, "%");
+    ConsoleText("\b\b\b\b\b%3d %s\n", 100, "%");
+    TellPercent(100);
 }
 
 void ShowStageFailed()
 {
-    printf("\b\b\b\b\b\b Error\n");
+    ConsoleText("\b\b\b\b\b\b Error\n");
 }
 
 void ShowErasePoll()
 {
-    printf("+");
+    ConsoleText("+");
 }
 
 void ShowEraseEnd(int marks, bool erased)
 {
     for (int mark = 0; mark <= marks; ++mark)
     {
-        printf("\b \b");
+        ConsoleText("\b \b");
     }
     if (erased)
     {
-        printf("\b\b\b Ok\n");
+        ConsoleText("\b\b\b Ok\n");
+        TellPercent(100);
     }
 }
 
@@ -44,27 +69,28 @@ void ShowErasePollsTakenBack(int marks)
 {
     for (int mark = 0; mark < marks; ++mark)
     {
-        printf("\b \b");
+        ConsoleText("\b \b");
     }
 }
 
 void ShowElapsed(long seconds)
 {
     int elapsed = static_cast<int>(seconds);
-    printf("Time  %d:%02d\n", elapsed / 60, elapsed % 60);
+    ConsoleText("Time  %d:%02d\n", elapsed / 60, elapsed % 60);
 }
 
 void ShowSerialNumber(uint64_t number)
 {
-    printf("%-10s%" PRIu64 "\n", "Serial", number);
+    ConsoleText("%-10s%" PRIu64 "\n", "Serial", number);
+    ConsoleEvent("serial", "\"serial\":%" PRIu64, number);
 }
 
 void ShowPortFailure(int portNumber)
 {
-    printf("Can't open COM%d\n", portNumber);
+    ConsoleText("Can't open COM%d\n", portNumber);
 }
 
 void ShowMessage(const char* text)
 {
-    printf("%s", text);
+    ConsoleText("%s", text);
 }

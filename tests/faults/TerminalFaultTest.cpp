@@ -6,6 +6,8 @@
 #include <algorithm>
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <memory>
+#include <regex>
 #include <signal.h>
 #include <unistd.h>
 
@@ -33,6 +35,8 @@ class CTmux
     }
 
     std::string Screen() { return Tmux({"capture-pane", "-p", "-t", "fault"}).Out; }
+    // The same with the colours, as escape sequences.
+    std::string ColouredScreen() { return Tmux({"capture-pane", "-p", "-e", "-t", "fault"}).Out; }
 
     bool WaitForScreen(const std::string& text, double timeoutSeconds)
     {
@@ -408,6 +412,37 @@ TEST_F(EarlyEndTest, NoPowerCycleAfterAKillOrACutFrame)
         ASSERT_TRUE(board.Stop()) << board.Stderr();
         EXPECT_EQ(board.Dump(), FlashAfterDownload(Plain));
     }
+}
+
+// --ports on a terminal: one line a port, redrawn in place, its verdict in colour.
+TEST_F(TerminalFaultTest, PortsShowALineEachWithTheirVerdictsInColour)
+{
+    std::vector<std::unique_ptr<CBoardProcess>> boards;
+    std::string mapping;
+    for (int port = 1; port <= 3; ++port)
+    {
+        boards.push_back(std::make_unique<CBoardProcess>());
+        ASSERT_TRUE(boards.back()->Start({"--erase-ms", "300", "--baud", "115200", "--bad-cell",
+                                          port == 2 ? "100" : "0x1FFFF"}));
+        mapping += "ORBELT_COM" + std::to_string(port) + "=" + boards.back()->Device() + " ";
+    }
+    const std::string script = Files.File("ports.sh");
+    ASSERT_TRUE(WriteFileText(script, mapping + "'" + ORBELT_DL_PATH + "' --ports 1-3 --no-wait '" +
+                                          Image + "'\nexec sleep 60\n"));
+    ASSERT_TRUE(Session.Start(script));
+    ASSERT_TRUE(Session.WaitForScreen("3 ports: 2 OK, 1 NG", 30)) << Session.Screen();
+    const std::string screen = Session.ColouredScreen();
+    for (int port = 1; port <= 3; ++port)
+    {
+        const std::regex line("(^|\n)COM" + std::to_string(port) + " +board 1 [^\n]*\x1b\\[" +
+                              (port == 2 ? "31mNG" : "32mOK"));
+        EXPECT_EQ(std::distance(std::sregex_iterator(screen.begin(), screen.end(), line),
+                                std::sregex_iterator()),
+                  1)
+            << "COM" << port << " once, redrawn in place:\n"
+            << screen;
+    }
+    EXPECT_NE(screen.find("\n3 boards: 2 OK, 1 NG"), std::string::npos) << screen;
 }
 
 } // namespace

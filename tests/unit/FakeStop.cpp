@@ -20,6 +20,11 @@ void RequestFakeStop(int signalNumber)
     RequestedSignal = signalNumber;
 }
 
+void RequestStop(int signalNumber)
+{
+    RequestFakeStop(signalNumber);
+}
+
 void CatchStopRequests() {}
 
 void ReleaseStopRequests() {}

@@ -207,8 +207,9 @@ int StartWorkers(int argc, char** argv)
         port = CPort();
         port.Number = GangPorts[i];
         port.View.Port = port.Number;
-        snprintf(port.LogPath, sizeof port.LogPath, "%s%cCOM%d.log", LogFolder, PathSeparator(),
-                 port.Number);
+        // Not "COM1.log": Windows takes COM1 to COM9 with any extension for the ports themselves.
+        snprintf(port.LogPath, sizeof port.LogPath, "%s%cCOM%d-console.log", LogFolder,
+                 PathSeparator(), port.Number);
         std::vector<std::string> arguments = WorkerArguments(port.Number, argc, argv);
         std::vector<char*> pointers;
         for (std::string& argument : arguments)

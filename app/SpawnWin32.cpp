@@ -112,7 +112,7 @@ bool SpawnChild(CChild& child, char* const* argv, const char* errorPath)
         CloseHandle(inWrite);
         return false;
     }
-    HANDLE error = CreateFileA(errorPath, FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE,
+    HANDLE error = CreateFileA(errorPath, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
                                &inherited, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
     STARTUPINFOA startup = {};
     startup.cb = sizeof startup;

@@ -72,7 +72,7 @@ class GangTest : public ::testing::Test
 
     std::string Log(int port)
     {
-        return ReadFileText(Files.File("logs/COM" + std::to_string(port) + ".log"));
+        return ReadFileText(Files.File("logs/COM" + std::to_string(port) + "-console.log"));
     }
 
     // The summary's verdict of each port: "COM2    NG     1.3 s  reason" gives {2, "NG reason"}.

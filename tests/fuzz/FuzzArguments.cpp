@@ -107,14 +107,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     bool expectedSkipBlank = false;
     int expectedPort = 1;
     const char* expectedFile = nullptr;
-    // The long options have their own checks and combinations: past one, only the walk's
-    // invariants are checked.
+    // The long options have their own checks and combinations, and "--" ends the options: past
+    // one, only the walk's invariants are checked.
     bool longOption = false;
     for (int i = 1; i < argc; ++i)
     {
         for (const char* name :
              {"--read", "--size", "--erase", "--identify", "--update", "--no-wait", "--result",
-              "--station", "--serial-at", "--serial-file", "--serial-format"})
+              "--station", "--serial-at", "--serial-file", "--serial-format", "--journal-dir",
+              "--record-tag", "--ports", "--log-dir", "--json", "--worker", "--"})
         {
             longOption = longOption || strcmp(argv[i], name) == 0;
         }

@@ -419,3 +419,45 @@ TEST(WineOperatorTest, ReadBackAndRecord)
                            "[0-9]{3}\\}\n")))
         << record;
 }
+
+namespace
+{
+
+// --ports under Wine: two workers, each orbelt-dl.exe on a port of its own, in the parent's Job
+// object; the summary, a log each in Windows line ends, and both boards' flash.
+TEST_F(WineDownload, TwoPortsAtOnce)
+{
+    const std::vector<uint8_t> plain = PlainImage(4096, 14);
+    const std::string image = Image(plain);
+    CBoardProcess boards[2];
+    ASSERT_TRUE(boards[0].Start(NoErase) && boards[1].Start(NoErase));
+    CProcessResult result;
+    {
+        CPortLink first(1, boards[0].Device());
+        CPortLink second(2, boards[1].Device());
+        ASSERT_TRUE(first.Made && second.Made);
+        result = RunUnderWine({"--ports", "1-2", "--log-dir", Files.File("logs"), "--no-wait", "-v",
+                               "--result", Files.File("runs.jsonl"), image},
+                              60);
+    }
+    EXPECT_TRUE(result.ExitedWith(0)) << result.Describe();
+    EXPECT_NE(result.Out.find("COM1    OK "), std::string::npos) << result.Out;
+    EXPECT_NE(result.Out.find("COM2    OK "), std::string::npos) << result.Out;
+    EXPECT_NE(result.Out.find("2 ports: 2 OK, 0 NG\r\n"), std::string::npos) << result.Out;
+    for (int port = 1; port <= 2; ++port)
+    {
+        const std::string log =
+            ReadFileText(Files.File("logs/COM" + std::to_string(port) + "-console.log"));
+        EXPECT_EQ(WindowsConsoleBody(log),
+                  WithCrLf(StageLine("Program", 4096) + StageLine("Verify", 4096) + "Time  <t>\n")
+                          .insert(0, WithCrLf(EraseOkAtFirstPoll)) +
+                      WithCrLf(OkEnding))
+            << log;
+        ASSERT_TRUE(boards[port - 1].Stop());
+        EXPECT_TRUE(boards[port - 1].Dump() == FlashAfterDownload(plain)) << port;
+    }
+    const std::string records = ReadFileText(Files.File("runs.jsonl"));
+    EXPECT_EQ(std::count(records.begin(), records.end(), '\n'), 2) << records;
+}
+
+} // namespace

@@ -211,10 +211,12 @@ class Station : public ::testing::Test
         CArguments walk;
         WalkArguments(static_cast<int>(argv.size()), argv.data(), walk);
         ::testing::internal::CaptureStdout();
+        ::testing::internal::CaptureStderr();
         CBoardRun setup;
         KeepNotesIn(&setup.Notes);
         const int status = RunStation(walk, setup);
         KeepNotesIn(nullptr);
+        Diagnostics = ::testing::internal::GetCapturedStderr();
         Console = ::testing::internal::GetCapturedStdout();
         Records = file ? ReadLines(records) : std::vector<std::string>();
         Records.erase(Records.begin(), Records.begin() + static_cast<std::ptrdiff_t>(before));
@@ -229,6 +231,7 @@ class Station : public ::testing::Test
 
     fs::path Folder;
     std::string Console;
+    std::string Diagnostics;
     std::vector<std::string> Records;
 };
 
@@ -267,6 +270,9 @@ TEST_F(Station, FlashesEachBoardOnceWithItsVerdictAndRecord)
         "Board 4: remove board 3 (2 OK, 1 NG)", "Board 4: waiting (2 OK, 1 NG)",
     };
     EXPECT_EQ(Statuses(Console), statuses);
+    // Said while the Verify line is drawn: it starts on a line of its own.
+    EXPECT_NE(Diagnostics.find("\norbelt-dl: verify mismatch at 0x000081"), std::string::npos)
+        << Diagnostics;
 
     ASSERT_EQ(Records.size(), 3u);
     const char* results[] = {"\"result\":\"OK\",\"failed_stage\":null,\"reason\":null",

@@ -211,12 +211,9 @@ int StartWorkers(int argc, char** argv)
         snprintf(port.LogPath, sizeof port.LogPath, "%s%cCOM%d-console.log", LogFolder,
                  PathSeparator(), port.Number);
         std::vector<std::string> arguments = WorkerArguments(port.Number, argc, argv);
-        std::vector<char*> pointers;
-        for (std::string& argument : arguments)
-        {
-            pointers.push_back(&argument[0]);
-        }
-        pointers.push_back(nullptr);
+        std::vector<char*> pointers(arguments.size() + 1, nullptr);
+        std::transform(arguments.begin(), arguments.end(), pointers.begin(),
+                       [](std::string& argument) { return &argument[0]; });
         if (StartWorker(i, pointers.data()))
         {
             ++started;

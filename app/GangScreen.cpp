@@ -10,18 +10,17 @@
 namespace
 {
 
-// Verdict, its text and its colour: one table.
+// A verdict's text and its colour, one row a verdict in their order: one table.
 struct CVerdictLook
 {
-    EVerdict Verdict;
     const char* Text;
     const char* Colour;
 };
 
 const CVerdictLook Looks[] = {
-    {VerdictNone, "", nullptr},
-    {VerdictOk, "OK", "32"},
-    {VerdictNg, "NG", "31"},
+    {"", nullptr}, // VerdictNone
+    {"OK", "32"},  // VerdictOk, green
+    {"NG", "31"},  // VerdictNg, red
 };
 
 void Cut(CScreenLine& line, int width)

@@ -13,16 +13,16 @@ enum EVerdict
 
 struct CPortView
 {
+    uint64_t Serial = 0;
+    double LastSeconds = 0;
     int Port = 0;
     int Board = 0; // the board under way, or the last; 0 before the first
-    bool HasSerial = false;
-    uint64_t Serial = 0;
-    // The stage and its figure ("Program        45 %"), or the state between boards.
-    char State[64] = "starting";
-    EVerdict Last = VerdictNone; // the last board's verdict
-    double LastSeconds = 0;
     int Passed = 0;
     int Failed = 0;
+    EVerdict Last = VerdictNone; // the last board's verdict
+    bool HasSerial = false;
+    // The stage and its figure ("Program        45 %"), or the state between boards.
+    char State[64] = "starting";
 };
 
 struct CScreenTotals

@@ -12,21 +12,20 @@
 
 struct CPort
 {
-    int Number = 0;
-    CChild Child;
     std::thread Reader;
-    bool Running = false; // its worker started and has not been reaped
-    CPortView View;
-    char LogPath[4200] = "";
     // The board under way, from its start event: a record is due for it should the worker die.
-    bool BoardOpen = false;
     long long BoardStartMs = 0;
     long long BoardStartWallMs = 0;
+    CChild Child;
+    CPortView View;
+    int Number = 0;
+    bool Running = false; // its worker started and has not been reaped
+    bool BoardOpen = false;
+    bool Ended = false; // a board of its has ended
     char Stage[32] = "Port";
     char Label[32] = "";
-    // Its last end: whether it passed, and why not.
-    bool Ended = false;
-    char Reason[1024] = "";
+    char Reason[1024] = ""; // why its last board failed
+    char LogPath[4200] = "";
 };
 
 extern CPort Ports[MaxPortNumber];

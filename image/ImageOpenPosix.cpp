@@ -44,7 +44,7 @@ void NoteSlowOpen(const char* path, const char* line)
     action.sa_flags = SA_RESTART;
     sigaction(SIGALRM, &action, &Previous);
     struct itimerval once = {};
-    once.it_value.tv_usec = NoteAfterMs * 1000;
+    once.it_value.tv_usec = NoteAfterMs * 1000L;
     setitimer(ITIMER_REAL, &once, nullptr);
     Armed = true;
 }

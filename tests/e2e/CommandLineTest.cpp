@@ -329,7 +329,8 @@ TEST_F(CommandLineTest, BadReadAndEraseOptionsAreOneMessage)
          "invalid --record-tag 'line 3=x': give KEY=VALUE, KEY of letters, digits and _\n"},
         {{"--ports", "1-3", "-p", "2", "image.bin"}, "--ports cannot be combined with -p\n"},
         {{"--ports", "1,2", "--read", "f"}, "--ports cannot be combined with --read\n"},
-        {{"--ports", "3-1", "image.bin"}, "invalid port list '3-1': the range 3-1 runs backwards\n"},
+        {{"--ports", "3-1", "image.bin"},
+         "invalid port list '3-1': the range 3-1 runs backwards\n"},
         {{"--log-dir", "l", "image.bin"}, "--log-dir needs --ports\n"},
     };
     for (const auto& [arguments, message] : cases)

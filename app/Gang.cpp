@@ -306,14 +306,15 @@ bool Summarise()
         ConsoleText("%-8s%-4s%6.1f s%s%s\n", com, ng ? "NG" : "OK", port.View.LastSeconds,
                     ng ? "  " : "", ng ? port.Reason : "");
     }
+    const char* ports = PortCount == 1 ? "port" : "ports";
     if (StationMode)
     {
-        ConsoleText("%d %s flashed on %d ports: %d OK, %d NG\n", passed + failed,
-                    passed + failed == 1 ? "board" : "boards", PortCount, passed, failed);
+        ConsoleText("%d %s flashed on %d %s: %d OK, %d NG\n", passed + failed,
+                    passed + failed == 1 ? "board" : "boards", PortCount, ports, passed, failed);
     }
     else
     {
-        ConsoleText("%d ports: %d OK, %d NG\n", PortCount, PortCount - failed, failed);
+        ConsoleText("%d %s: %d OK, %d NG\n", PortCount, ports, passed, failed);
     }
     return failed == 0 && (StationMode || passed == PortCount);
 }

@@ -1,5 +1,7 @@
 #include "app/GangWorkers.h"
 
+#include "app/Settings.h"
+
 #include <cerrno>
 #include <chrono>
 #include <condition_variable>
@@ -106,5 +108,6 @@ bool ReapWorker(CPort& port, char (&why)[128])
         snprintf(why, sizeof why, "the worker of COM%d ended with status %d before its board",
                  port.Number, exitCode);
     }
-    return signalNumber == 0 && !port.BoardOpen && port.Ended;
+    // A station's worker ends by itself after a stop, also one that never had a board.
+    return signalNumber == 0 && !port.BoardOpen && (port.Ended || StationMode);
 }

@@ -48,8 +48,8 @@ bool StartWorker(int index, char* const* arguments);
 bool NextWorkerLine(CWorkerLine& line, int timeoutMs);
 // Sends a line to each worker still running but one (-1: all).
 void TellWorkers(const char* line, int except = -1);
-// The worker's output has ended: it is reaped. False when it ended some other way than its own
-// exit once its board ended; why says how.
+// The worker's output has ended: it is reaped. False when it died: ended by a signal, or before
+// its board's end; why says how.
 bool ReapWorker(CPort& port, char (&why)[128]);
 
 // What an event of the port's worker shows; true when the screen changed.

@@ -174,32 +174,39 @@ TEST_F(GangTest, AWorkerKilledMidProgramIsReportedAndTheOthersGoOn)
         << Records();
 }
 
-// Ctrl-C from the terminal reaches the parent and its workers: each stops as a single run stops,
-// with the chip out of unlock bypass, and no worker is left.
-TEST_F(GangTest, CtrlCStopsEveryWorkerWithTheChipOutOfBypass)
+// Ctrl-C from the terminal reaches the parent and its workers, and a parent killed outright
+// leaves its workers without their input: each stops as a single run stops, with the chip out
+// of unlock bypass, and no worker is left.
+TEST_F(GangTest, CtrlCOrAKilledParentStopsEveryWorkerWithTheChipOutOfBypass)
 {
     ASSERT_TRUE(WriteImageFile(Image, PlainImage(8192, 3)));
-    const std::vector<std::string> paced = {"--erase-ms", "0", "--baud", "115200"};
-    StartBoards({paced, paced});
-    CBackgroundProcess gang;
-    ASSERT_TRUE(gang.Start(Command({Image}), Options()));
-    ASSERT_TRUE(WaitUntil(
-        [&] {
-            return Log(1).find(" 25 %") != std::string::npos &&
-                   Log(2).find(" 25 %") != std::string::npos;
-        },
-        30));
-    ASSERT_EQ(kill(-gang.Pid(), SIGINT), 0);
-    ASSERT_TRUE(gang.Wait(10));
-    EXPECT_TRUE(gang.Result().ExitedWith(130)) << gang.Result().Describe();
-    EXPECT_TRUE(ProcessesWith("--worker").empty());
-    SleepFor(0.5); // the paced boards work through the frames on their lines
-    for (const std::unique_ptr<CBoardProcess>& board : Boards)
+    for (bool killed : {false, true})
     {
-        const std::vector<CBoardFrame> frames = board->TraceFrames();
-        ASSERT_GE(frames.size(), 4u);
-        EXPECT_TRUE(std::vector<CBoardFrame>(frames.end() - 2, frames.end()) == LeaveBypassFrames);
-        EXPECT_EQ(frames.end()[-4], Cycle(0x333, 0xA0)) << "a program pair was cut";
+        SCOPED_TRACE(killed ? "parent killed" : "Ctrl-C");
+        Boards.clear();
+        const std::vector<std::string> paced = {"--erase-ms", "0", "--baud", "115200"};
+        StartBoards({paced, paced});
+        std::remove(Files.File("logs/COM1-console.log").c_str());
+        std::remove(Files.File("logs/COM2-console.log").c_str());
+        CBackgroundProcess gang;
+        ASSERT_TRUE(gang.Start(Command({Image}), Options()));
+        ASSERT_TRUE(WaitUntil([&] { return Log(1).find(" 25 %") != std::string::npos &&
+                                           Log(2).find(" 25 %") != std::string::npos; },
+                              30));
+        ASSERT_EQ(killed ? kill(gang.Pid(), SIGKILL) : kill(-gang.Pid(), SIGINT), 0);
+        ASSERT_TRUE(gang.Wait(10));
+        EXPECT_TRUE(killed ? gang.Result().Signal == SIGKILL : gang.Result().ExitedWith(130))
+            << gang.Result().Describe();
+        EXPECT_TRUE(WaitUntil([] { return ProcessesWith("--worker").empty(); }, 5));
+        SleepFor(0.5); // the paced boards work through the frames on their lines
+        for (const std::unique_ptr<CBoardProcess>& board : Boards)
+        {
+            const std::vector<CBoardFrame> frames = board->TraceFrames();
+            ASSERT_GE(frames.size(), 4u);
+            EXPECT_TRUE(std::vector<CBoardFrame>(frames.end() - 2, frames.end()) ==
+                        LeaveBypassFrames);
+            EXPECT_EQ(frames.end()[-4], Cycle(0x333, 0xA0)) << "a program pair was cut";
+        }
     }
 }
 

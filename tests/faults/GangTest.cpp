@@ -15,8 +15,9 @@
 namespace
 {
 
-// The processes whose command line holds text, such as a worker of one port.
-std::vector<pid_t> ProcessesWith(const std::string& text)
+// The processes whose command line holds text and image, such as this test's worker of one port
+// (other tests' workers run beside them).
+std::vector<pid_t> ProcessesWith(const std::string& text, const std::string& image)
 {
     std::vector<pid_t> found;
     DIR* proc = opendir("/proc");
@@ -24,7 +25,8 @@ std::vector<pid_t> ProcessesWith(const std::string& text)
     {
         std::string line = ReadFileText(std::string("/proc/") + entry->d_name + "/cmdline");
         std::replace(line.begin(), line.end(), '\0', ' ');
-        if (line.find(text) != std::string::npos && line.find(ORBELT_DL_PATH) == 0)
+        if (line.find(text) != std::string::npos && line.find(image) != std::string::npos &&
+            line.find(ORBELT_DL_PATH) == 0)
         {
             found.push_back(static_cast<pid_t>(atoi(entry->d_name)));
         }
@@ -160,7 +162,7 @@ TEST_F(GangTest, AWorkerKilledMidProgramIsReportedAndTheOthersGoOn)
     CBackgroundProcess gang;
     ASSERT_TRUE(gang.Start(Command({"--result", Files.File("runs.jsonl"), Image}), Options()));
     ASSERT_TRUE(WaitUntil([&] { return Log(2).find(" 25 %") != std::string::npos; }, 30));
-    const std::vector<pid_t> worker = ProcessesWith("--worker -p 2 ");
+    const std::vector<pid_t> worker = ProcessesWith("--worker -p 2 ", Image);
     ASSERT_EQ(worker.size(), 1u);
     ASSERT_EQ(kill(worker[0], SIGKILL), 0);
     ASSERT_TRUE(gang.Wait(60));
@@ -197,7 +199,7 @@ TEST_F(GangTest, CtrlCOrAKilledParentStopsEveryWorkerWithTheChipOutOfBypass)
         ASSERT_TRUE(gang.Wait(10));
         EXPECT_TRUE(killed ? gang.Result().Signal == SIGKILL : gang.Result().ExitedWith(130))
             << gang.Result().Describe();
-        EXPECT_TRUE(WaitUntil([] { return ProcessesWith("--worker").empty(); }, 5));
+        EXPECT_TRUE(WaitUntil([&] { return ProcessesWith("--worker", Image).empty(); }, 5));
         SleepFor(0.5); // the paced boards work through the frames on their lines
         for (const std::unique_ptr<CBoardProcess>& board : Boards)
         {

@@ -192,9 +192,12 @@ TEST_F(GangTest, CtrlCOrAKilledParentStopsEveryWorkerWithTheChipOutOfBypass)
         std::remove(Files.File("logs/COM2-console.log").c_str());
         CBackgroundProcess gang;
         ASSERT_TRUE(gang.Start(Command({Image}), Options()));
-        ASSERT_TRUE(WaitUntil([&] { return Log(1).find(" 25 %") != std::string::npos &&
-                                           Log(2).find(" 25 %") != std::string::npos; },
-                              30));
+        ASSERT_TRUE(WaitUntil(
+            [&] {
+                return Log(1).find(" 25 %") != std::string::npos &&
+                       Log(2).find(" 25 %") != std::string::npos;
+            },
+            30));
         ASSERT_EQ(killed ? kill(gang.Pid(), SIGKILL) : kill(-gang.Pid(), SIGINT), 0);
         ASSERT_TRUE(gang.Wait(10));
         EXPECT_TRUE(killed ? gang.Result().Signal == SIGKILL : gang.Result().ExitedWith(130))

@@ -3,7 +3,7 @@
 #include "app/CounterFile.h"
 #include "base/Diagnostic.h"
 #include "image/Image.h"
-#include "target/Download.h"
+#include "target/Recovery.h"
 #include "target/TargetLink.h"
 #include "target/Update.h"
 

@@ -186,21 +186,6 @@ bool ReadImage()
     return RunBlocks(ImageBuffer, ReadBackTransaction);
 }
 
-} // namespace
-
-bool RecoverOnce(CBoardRun& run)
-{
-    if (!run.Recovered)
-    {
-        run.Recovered = true;
-        return RecoverBoard();
-    }
-    return true;
-}
-
-namespace
-{
-
 // The chip on the board, told on the console; guarded, also whether the image may go into it:
 // a wrong part, a dead socket or a protected sector is found before anything is erased.
 bool IdentifyOnBoard(CBoardRun& run, bool guarded)
@@ -238,8 +223,9 @@ bool IdentifyOnBoard(CBoardRun& run, bool guarded)
 
 // Ends the console line of the stage that failed with the Error marker, and leaves the board
 // ready for the next run: its frame reader realigned (not after a stop, which never cuts a
-// frame, nor after a chip that answered every frame) and, once the program stage's first cycle
-// is out, the chip out of unlock bypass even if no reply came.
+// frame, nor after a chip that answered every frame), once the program stage's first cycle is
+// out, the chip out of unlock bypass even if no reply came, and the bytes an update kept from
+// the board put back.
 void RecoverFrom(EStage stage, CBoardRun& run)
 {
     // The chip's lines are whole lines: no stage line to end.

@@ -56,8 +56,6 @@ bool ReopenTargetPort();
 // the Error marker after the first that fails, then the time line since start (ClockSeconds)
 // when the mode shows one. True when every stage succeeded.
 bool RunStages(const CRunMode& mode, CBoardRun& run, long start);
-// The board brought to a known state before the run's first question to the chip, once a run.
-bool RecoverOnce(CBoardRun& run);
 // The stage's name for the record and its label on the console.
 void BeginStage(const char* label);
 // One stage under its label on the open port.

@@ -159,3 +159,13 @@ bool RecoverBoard()
     // Without acknowledgements the chip's question that follows tells the board has gone.
     return !SendSequence(ReturnToRead, 1) || AwaitChipIdle();
 }
+
+bool RecoverOnce(CBoardRun& run)
+{
+    if (!run.Recovered)
+    {
+        run.Recovered = true;
+        return RecoverBoard();
+    }
+    return true;
+}

@@ -2,6 +2,7 @@
 
 // What brings a board back to a known state: after a failed stage, and before any question to
 // the chip, whatever a run that was killed, cut off or stopped left behind.
+#include "target/BoardRun.h"
 #include "target/FlashCommands.h"
 
 // The board reads frames of five bytes: a frame cut short (an adapter pulled mid-frame) leaves
@@ -30,3 +31,5 @@ bool AwaitChipIdle();
 // waited for. False, with a diagnostic, when that erase does not end or a stop came first; a
 // board that does not answer is left to the question, which tells it.
 bool RecoverBoard();
+// The same, once a run: before its first question to the chip.
+bool RecoverOnce(CBoardRun& run);
